@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+#include <optional>
+
+struct sqlite3;
+
+namespace Merchalog {
+
+// A compiled like pattern: "*" any run, "?" one character, "#" one digit, "[list]",
+// "[!list]" and ranges "[a-z]" one character; every other character (also "%" and "_")
+// stands for itself. Comparison ignores letter case, full-width/half-width and
+// hiragana/katakana differences; voiced and unvoiced kana stay different.
+// Matching takes time proportional to pattern length times text length at worst.
+class LikePattern final
+{
+public:
+    // Returns nullopt for a pattern with an unclosed "[".
+    static std::optional<LikePattern> compile(QStringView pattern);
+
+    bool matches(QStringView text) const;
+    // The same on UTF-8 text as SQLite hands it over.
+    bool matchesUtf8(const char *text, int length) const;
+
+    LikePattern(const LikePattern &);
+    LikePattern &operator=(const LikePattern &);
+    LikePattern(LikePattern &&) noexcept;
+    LikePattern &operator=(LikePattern &&) noexcept;
+    ~LikePattern();
+
+private:
+    struct Impl;
+    LikePattern();
+    std::unique_ptr<Impl> d;
+};
+
+// Folds a text for comparison: lower case, half-width forms, katakana for hiragana,
+// half-width katakana with a following voicing mark as one full-width character.
+QString foldForComparison(QStringView text);
+
+// Registers on a connection:
+//   merch_like(pattern, value) -> 1 when the text value matches, 0 otherwise, NULL for NULL;
+//   merch_fold(value)          -> the folded text;
+//   merch_numtext(units)       -> the display text of a number held as ten-thousandths.
+// The compiled pattern is cached per statement.
+bool registerLikeFunctions(sqlite3 *db);
+
+} // namespace Merchalog
