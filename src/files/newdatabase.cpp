@@ -1,0 +1,12 @@
+#include "files/newdatabase.h"
+
+namespace Merchalog {
+
+NewDataBase::NewDataBase(QWidget *parent)
+    : QWidget(parent)
+{
+}
+
+NewDataBase::~NewDataBase() = default;
+
+} // namespace Merchalog

@@ -1,0 +1,12 @@
+#include "suppliers/chagetorihiki.h"
+
+namespace Merchalog {
+
+Chagetorihiki::Chagetorihiki(QWidget *parent)
+    : QWidget(parent)
+{
+}
+
+Chagetorihiki::~Chagetorihiki() = default;
+
+} // namespace Merchalog
