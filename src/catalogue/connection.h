@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <memory>
 #include <vector>
@@ -27,6 +28,7 @@ struct TableInfo
 
     // Index of a column, matched without regard to case; -1 when absent.
     int indexOf(QStringView column) const;
+    int indexOf(QLatin1StringView column) const { return indexOf(QStringView(QString(column))); }
 };
 
 // Why a catalogue file could not be opened.
@@ -35,6 +37,13 @@ enum class OpenError {
     Missing,      // no such file
     NotDatabase,  // not an SQLite database (or unreadable)
     NotCatalogue, // an SQLite database without our mark or our tables
+};
+
+// Which file a connection opened, to notice when it was moved, deleted or replaced.
+struct FileIdentity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
 };
 
 // One SQLite connection to a catalogue file, shared by every record source that names the
@@ -59,6 +68,9 @@ public:
     sqlite3 *handle() const { return m_db; }
     QString filePath() const { return m_filePath; }
     bool isReadOnly() const;
+    // False once the file was deleted, moved away or replaced since it was opened (writes to
+    // it would then be lost).
+    bool isStillPresent() const;
 
     // The table's columns (matched without regard to case), or null when the file has no such table.
     const TableInfo *table(QStringView name) const;
@@ -76,6 +88,7 @@ private:
     sqlite3 *m_db = nullptr;
     QString m_filePath;
     std::vector<TableInfo> m_tables;
+    FileIdentity m_identity;
 };
 
 // Creates a new, empty catalogue file at the path (which must not exist). Used by the build

@@ -178,6 +178,7 @@ private:
     std::shared_ptr<Connection> m_connection;
     const TableInfo *m_table = nullptr;
     std::vector<Bookmark> m_keys;
+    bool m_keysSorted = true;
     int m_current = -1;
     EditMode m_editMode = EditMode::None;
     Pending m_pending;

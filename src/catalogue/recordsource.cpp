@@ -1,0 +1,836 @@
+#include "catalogue/recordsource.h"
+
+#include "catalogue/currentcatalogue.h"
+#include "catalogue/statement.h"
+
+#include <QDir>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Merchalog {
+
+namespace {
+
+// Cached rows are dropped wholesale past this many; the grid reads only what it shows.
+constexpr qsizetype maxCachedRows = 4096;
+
+QString quoteIdentifier(const QString &name)
+{
+    QString quoted = name;
+    quoted.replace(u'"', u"\"\""_s);
+    return u'"' + quoted + u'"';
+}
+
+// A value bound into a compiled statement.
+using Parameter = std::variant<std::int64_t, QString>;
+
+struct CompiledQuery
+{
+    QString where;
+    std::vector<Parameter> parameters;
+};
+
+// Turns the conditions of a parsed statement into SQLite SQL with bound values. The user's
+// text never becomes SQL: every literal is a parameter.
+std::optional<CompiledQuery> compileConditions(const Statement &statement, const TableInfo &table, QString *error)
+{
+    CompiledQuery query;
+    QStringList parts;
+    for (const Condition &condition : statement.conditions) {
+        const int index = table.indexOf(condition.field);
+        if (index < 0) {
+            *error = u"項目がありません: %1"_s.arg(condition.field);
+            return std::nullopt;
+        }
+        const ColumnInfo &column = table.columns[std::size_t(index)];
+        const QString col = quoteIdentifier(column.name);
+        const QString op = condition.op == Operator::NotEqual ? u"<>"_s : u"="_s;
+        const bool isLike = condition.op == Operator::Like;
+
+        if (const auto *number = std::get_if<Currency>(&condition.value)) {
+            switch (column.kind) {
+            case Kind::Number:
+                parts << col + u' ' + op + u" ?"_s;
+                query.parameters.emplace_back(number->units());
+                break;
+            case Kind::SmallInt:
+                if (number->isWhole()) {
+                    parts << col + u' ' + op + u" ?"_s;
+                    query.parameters.emplace_back(number->units() / Currency::unitsPerOne);
+                } else if (condition.op == Operator::NotEqual) {
+                    parts << col + u" IS NOT NULL"_s;
+                } else {
+                    parts << u"0"_s; // a fraction never equals a whole number
+                }
+                break;
+            case Kind::Text:
+                // The number is compared as its text, as typed into a text field.
+                if (isLike)
+                    parts << u"merch_like(?, "_s + col + u") = 1"_s;
+                else
+                    parts << u"merch_fold("_s + col + u") "_s + op + u" merch_fold(?)"_s;
+                query.parameters.emplace_back(number->toPlainText());
+                break;
+            }
+            continue;
+        }
+
+        const QString &text = std::get<QString>(condition.value);
+        if (!isLike && column.kind != Kind::Text) {
+            *error = u"抽出条件でデータ型が一致しません: %1"_s.arg(condition.field);
+            return std::nullopt;
+        }
+        switch (column.kind) {
+        case Kind::Text:
+            if (isLike)
+                parts << u"merch_like(?, "_s + col + u") = 1"_s;
+            else
+                parts << u"merch_fold("_s + col + u") "_s + op + u" merch_fold(?)"_s;
+            break;
+        case Kind::Number:
+            parts << u"merch_like(?, merch_numtext("_s + col + u")) = 1"_s;
+            break;
+        case Kind::SmallInt:
+            parts << u"merch_like(?, "_s + col + u") = 1"_s;
+            break;
+        }
+        query.parameters.emplace_back(text);
+    }
+    query.where = parts.join(u" AND "_s);
+    return query;
+}
+
+bool bindParameters(sqlite3_stmt *stmt, const std::vector<Parameter> &parameters, int first = 1)
+{
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const int position = first + int(i);
+        int rc;
+        if (const auto *integer = std::get_if<std::int64_t>(&parameters[i])) {
+            rc = sqlite3_bind_int64(stmt, position, *integer);
+        } else {
+            const QByteArray utf8 = std::get<QString>(parameters[i]).toUtf8();
+            rc = sqlite3_bind_text(stmt, position, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        }
+        if (rc != SQLITE_OK)
+            return false;
+    }
+    return true;
+}
+
+// Reads one column of a stored row as the field's kind.
+QVariant columnValue(sqlite3_stmt *stmt, int index, Kind kind)
+{
+    const int type = sqlite3_column_type(stmt, index);
+    if (type == SQLITE_NULL)
+        return {};
+    switch (kind) {
+    case Kind::Text:
+        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, index)),
+                                 sqlite3_column_bytes(stmt, index));
+    case Kind::Number:
+        if (type == SQLITE_INTEGER)
+            return QVariant::fromValue(Currency::fromUnits(sqlite3_column_int64(stmt, index)));
+        if (type == SQLITE_FLOAT) {
+            const double value = sqlite3_column_double(stmt, index) * double(Currency::unitsPerOne);
+            if (value > -9.2e18 && value < 9.2e18)
+                return QVariant::fromValue(Currency::fromUnits(std::int64_t(value < 0 ? value - 0.5 : value + 0.5)));
+            return {};
+        } else {
+            const auto parsed = Currency::parse(QString::fromUtf8(
+                reinterpret_cast<const char *>(sqlite3_column_text(stmt, index)), sqlite3_column_bytes(stmt, index)));
+            return parsed ? QVariant::fromValue(*parsed) : QVariant();
+        }
+    case Kind::SmallInt:
+        return int(sqlite3_column_int(stmt, index));
+    }
+    return {};
+}
+
+// Binds a typed value for storing.
+int bindValue(sqlite3_stmt *stmt, int position, const QVariant &value)
+{
+    if (value.isNull())
+        return sqlite3_bind_null(stmt, position);
+    if (value.metaType() == QMetaType::fromType<Currency>())
+        return sqlite3_bind_int64(stmt, position, value.value<Currency>().units());
+    if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::Short
+        || value.typeId() == QMetaType::LongLong)
+        return sqlite3_bind_int64(stmt, position, value.toLongLong());
+    const QByteArray utf8 = value.toString().toUtf8();
+    return sqlite3_bind_text(stmt, position, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+class StatementGuard
+{
+public:
+    explicit StatementGuard(sqlite3_stmt *stmt = nullptr) : m_stmt(stmt) {}
+    ~StatementGuard() { sqlite3_finalize(m_stmt); }
+    sqlite3_stmt **out() { return &m_stmt; }
+    sqlite3_stmt *get() const { return m_stmt; }
+
+private:
+    sqlite3_stmt *m_stmt;
+};
+
+bool prepare(sqlite3 *db, const QString &sql, StatementGuard &stmt)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    return sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), stmt.out(), nullptr) == SQLITE_OK;
+}
+
+} // namespace
+
+RecordSource::RecordSource(QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_databaseName(CurrentCatalogue::instance().databaseName())
+{
+    connect(&CurrentCatalogue::instance(), &CurrentCatalogue::databaseNameChanged, this,
+            &RecordSource::setDatabaseName);
+}
+
+RecordSource::~RecordSource()
+{
+    storeCurrent();
+}
+
+void RecordSource::setDatabaseName(const QString &name)
+{
+    m_databaseName = name;
+}
+
+void RecordSource::fail(Error error, const QString &message, const QString &field)
+{
+    m_error = error;
+    m_errorString = message;
+    m_errorField = field;
+}
+
+void RecordSource::clearError()
+{
+    m_error = Error::None;
+    m_errorString.clear();
+    m_errorField.clear();
+}
+
+bool RecordSource::refresh()
+{
+    clearError();
+    if (!storeCurrent())
+        return false;
+
+    QString parseError;
+    const auto statement = parseStatement(m_recordSource, &parseError);
+    if (!statement) {
+        fail(Error::BadStatement, parseError);
+        return false;
+    }
+
+    OpenError openError = OpenError::None;
+    QString openMessage;
+    auto connection = Connection::open(m_databaseName, &openError, &openMessage);
+    if (!connection) {
+        beginResetModel();
+        m_connection.reset();
+        m_table = nullptr;
+        m_keys.clear();
+        m_keysSorted = true;
+        m_cache.clear();
+        m_current = -1;
+        m_editMode = EditMode::None;
+        m_pending = {};
+        endResetModel();
+        Q_EMIT currentRowChanged(-1);
+        fail(Error::OpenFailed, openMessage);
+        return false;
+    }
+
+    const TableInfo *table = connection->table(statement->table);
+    if (!table) {
+        fail(Error::BadStatement, u"テーブルがありません: %1"_s.arg(statement->table));
+        return false;
+    }
+    QString compileError;
+    const auto query = compileConditions(*statement, *table, &compileError);
+    if (!query) {
+        fail(Error::BadStatement, compileError);
+        return false;
+    }
+
+    QString sql = u"SELECT rowid FROM "_s + quoteIdentifier(table->name);
+    if (!query->where.isEmpty())
+        sql += u" WHERE "_s + query->where;
+    sql += u" ORDER BY rowid"_s;
+
+    std::vector<Bookmark> keys;
+    {
+        StatementGuard stmt;
+        if (!prepare(connection->handle(), sql, stmt) || !bindParameters(stmt.get(), query->parameters)) {
+            fail(Error::ReadFailed, connection->lastSqliteError());
+            return false;
+        }
+        int rc;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
+            keys.push_back(sqlite3_column_int64(stmt.get(), 0));
+        if (rc != SQLITE_DONE) {
+            fail(Error::ReadFailed, connection->lastSqliteError());
+            return false;
+        }
+    }
+    keys.shrink_to_fit();
+
+    beginResetModel();
+    m_connection = std::move(connection);
+    m_table = table;
+    m_keys = std::move(keys);
+    m_keysSorted = true;
+    m_cache.clear();
+    m_current = m_keys.empty() ? -1 : 0;
+    m_editMode = EditMode::None;
+    m_pending = {};
+    endResetModel();
+    Q_EMIT currentRowChanged(m_current);
+    return true;
+}
+
+bool RecordSource::setCurrentRow(int row)
+{
+    clearError();
+    if (row < 0 || row >= recordCount())
+        return false;
+    if (row == m_current && m_editMode != EditMode::Adding)
+        return true;
+    if (!storeCurrent())
+        return false;
+    setCurrent(row);
+    return true;
+}
+
+void RecordSource::setCurrent(int row)
+{
+    const int previous = m_current;
+    m_current = row;
+    if (previous >= 0 && previous < recordCount())
+        Q_EMIT headerDataChanged(Qt::Vertical, previous, previous);
+    if (row >= 0)
+        Q_EMIT headerDataChanged(Qt::Vertical, row, row);
+    Q_EMIT currentRowChanged(row);
+}
+
+bool RecordSource::storeCurrent()
+{
+    switch (m_editMode) {
+    case EditMode::None:
+        return true;
+    case EditMode::Adding:
+        // A new record that never reached update is dropped when the record is left.
+        m_editMode = EditMode::None;
+        m_pending = {};
+        return true;
+    case EditMode::Editing:
+        return update();
+    }
+    return true;
+}
+
+bool RecordSource::storePending()
+{
+    clearError();
+    if (m_editMode == EditMode::None)
+        return true;
+    return update();
+}
+
+bool RecordSource::addNew()
+{
+    clearError();
+    if (!m_table) {
+        fail(Error::NoCurrentRecord, u"レコードソースが開かれていません。"_s);
+        return false;
+    }
+    if (!storeCurrent())
+        return false;
+    m_editMode = EditMode::Adding;
+    m_pending = {};
+    Q_EMIT currentValuesChanged();
+    return true;
+}
+
+bool RecordSource::edit()
+{
+    clearError();
+    if (m_current < 0) {
+        fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
+        return false;
+    }
+    if (m_editMode == EditMode::None)
+        m_editMode = EditMode::Editing;
+    return true;
+}
+
+std::optional<QVariant> RecordSource::convertText(int column, const QString &text) const
+{
+    switch (fieldKind(column)) {
+    case Kind::Text:
+        return QVariant(text);
+    case Kind::Number:
+        if (const auto value = Currency::parse(text))
+            return QVariant::fromValue(*value);
+        return std::nullopt;
+    case Kind::SmallInt:
+        if (const auto value = parseSmallInt(text))
+            return QVariant(int(*value));
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool RecordSource::update()
+{
+    clearError();
+    if (m_editMode == EditMode::None) {
+        fail(Error::NoCurrentRecord, u"AddNew または Edit が実行されていません。"_s);
+        return false;
+    }
+    // Convert every pending text first: nothing is stored unless all of it fits.
+    QHash<int, QVariant> values = m_pending.typed;
+    for (auto it = m_pending.texts.cbegin(); it != m_pending.texts.cend(); ++it) {
+        const auto converted = convertText(it.key(), it.value());
+        if (!converted) {
+            fail(Error::InvalidValue, u"「%1」の値が正しくありません。"_s.arg(fieldName(it.key())), fieldName(it.key()));
+            return false;
+        }
+        values.insert(it.key(), *converted);
+    }
+
+    if (m_editMode == EditMode::Editing && values.isEmpty()) {
+        m_editMode = EditMode::None;
+        return true;
+    }
+    if (!m_connection || !m_table) {
+        fail(Error::WriteFailed, u"レコードソースが開かれていません。"_s);
+        return false;
+    }
+    if (!m_connection->isStillPresent()) {
+        fail(Error::WriteFailed, u"カタログファイルが見つかりません（移動または削除されました）: %1"_s
+                                     .arg(QDir::toNativeSeparators(m_connection->filePath())));
+        return false;
+    }
+    if (m_connection->isReadOnly()) {
+        fail(Error::WriteFailed, u"カタログファイルは読み取り専用です: %1"_s
+                                     .arg(QDir::toNativeSeparators(m_connection->filePath())));
+        return false;
+    }
+
+    QList<int> columns = values.keys();
+    std::sort(columns.begin(), columns.end());
+    QString sql;
+    if (m_editMode == EditMode::Adding) {
+        QStringList names, marks;
+        for (int column : columns) {
+            names << quoteIdentifier(fieldName(column));
+            marks << u"?"_s;
+        }
+        sql = names.isEmpty()
+            ? u"INSERT INTO %1 DEFAULT VALUES"_s.arg(quoteIdentifier(m_table->name))
+            : u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(quoteIdentifier(m_table->name), names.join(u", "_s),
+                                                       marks.join(u", "_s));
+    } else {
+        QStringList sets;
+        for (int column : columns)
+            sets << quoteIdentifier(fieldName(column)) + u" = ?"_s;
+        sql = u"UPDATE %1 SET %2 WHERE rowid = ?"_s.arg(quoteIdentifier(m_table->name), sets.join(u", "_s));
+    }
+
+    sqlite3 *db = m_connection->handle();
+    StatementGuard stmt;
+    if (!prepare(db, sql, stmt)) {
+        fail(Error::WriteFailed, m_connection->lastSqliteError());
+        return false;
+    }
+    int position = 1;
+    for (int column : columns)
+        bindValue(stmt.get(), position++, values.value(column));
+    const Bookmark key = m_editMode == EditMode::Editing ? m_keys[std::size_t(m_current)] : 0;
+    if (m_editMode == EditMode::Editing)
+        sqlite3_bind_int64(stmt.get(), position, key);
+    if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
+        fail(Error::WriteFailed, u"変更を保存できませんでした: %1"_s.arg(m_connection->lastSqliteError()));
+        return false;
+    }
+
+    if (m_editMode == EditMode::Adding) {
+        m_lastModified = sqlite3_last_insert_rowid(db);
+        m_editMode = EditMode::None;
+        m_pending = {};
+        Q_EMIT currentValuesChanged();
+        return true;
+    }
+
+    const bool stillThere = sqlite3_changes(db) > 0;
+    m_cache.remove(key);
+    m_editMode = EditMode::None;
+    m_pending = {};
+    Q_EMIT dataChanged(index(m_current, 0), index(m_current, columnCount() - 1));
+    Q_EMIT headerDataChanged(Qt::Vertical, m_current, m_current);
+    Q_EMIT currentValuesChanged();
+    if (!stillThere) {
+        // The record was removed through another record source: the edit has nowhere to go.
+        fail(Error::WriteFailed, u"このレコードは削除されているため、変更を保存できませんでした。"_s);
+        return false;
+    }
+    m_lastModified = key;
+    return true;
+}
+
+void RecordSource::cancelUpdate()
+{
+    const bool wasEditing = m_editMode == EditMode::Editing;
+    m_editMode = EditMode::None;
+    m_pending = {};
+    if (wasEditing && m_current >= 0) {
+        Q_EMIT dataChanged(index(m_current, 0), index(m_current, columnCount() - 1));
+        Q_EMIT headerDataChanged(Qt::Vertical, m_current, m_current);
+    }
+    Q_EMIT currentValuesChanged();
+}
+
+bool RecordSource::deleteCurrent()
+{
+    clearError();
+    if (m_current < 0 || m_editMode == EditMode::Adding) {
+        fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
+        return false;
+    }
+    if (!m_connection->isStillPresent()) {
+        fail(Error::WriteFailed, u"カタログファイルが見つかりません（移動または削除されました）: %1"_s
+                                     .arg(QDir::toNativeSeparators(m_connection->filePath())));
+        return false;
+    }
+    if (m_connection->isReadOnly()) {
+        fail(Error::WriteFailed, u"カタログファイルは読み取り専用です: %1"_s
+                                     .arg(QDir::toNativeSeparators(m_connection->filePath())));
+        return false;
+    }
+    const Bookmark key = m_keys[std::size_t(m_current)];
+    StatementGuard stmt;
+    if (!prepare(m_connection->handle(), u"DELETE FROM %1 WHERE rowid = ?"_s.arg(quoteIdentifier(m_table->name)), stmt)) {
+        fail(Error::WriteFailed, m_connection->lastSqliteError());
+        return false;
+    }
+    sqlite3_bind_int64(stmt.get(), 1, key);
+    if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
+        fail(Error::WriteFailed, u"削除できませんでした: %1"_s.arg(m_connection->lastSqliteError()));
+        return false;
+    }
+    // The result is not re-run: the row stays in the list and reads blank.
+    m_editMode = EditMode::None;
+    m_pending = {};
+    m_cache.remove(key);
+    const int row = m_current;
+    Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
+    setCurrent(-1);
+    return true;
+}
+
+bool RecordSource::removeCurrentRecord()
+{
+    if (m_editMode == EditMode::Adding) {
+        cancelUpdate();
+        return true;
+    }
+    return deleteCurrent();
+}
+
+Bookmark RecordSource::bookmark() const
+{
+    return m_current >= 0 ? m_keys[std::size_t(m_current)] : 0;
+}
+
+bool RecordSource::setBookmark(Bookmark bookmark)
+{
+    clearError();
+    if (bookmark == 0 || !m_table) {
+        fail(Error::NoCurrentRecord, u"ブックマークが正しくありません。"_s);
+        return false;
+    }
+    if (!storeCurrent())
+        return false;
+    const auto it = m_keysSorted ? std::lower_bound(m_keys.begin(), m_keys.end(), bookmark)
+                                 : std::find(m_keys.begin(), m_keys.end(), bookmark);
+    if (it != m_keys.end() && *it == bookmark) {
+        setCurrent(int(it - m_keys.begin()));
+        return true;
+    }
+    // A record added since the refresh joins the end of the result.
+    const int row = recordCount();
+    beginInsertRows({}, row, row);
+    if (!m_keys.empty() && bookmark < m_keys.back())
+        m_keysSorted = false;
+    m_keys.push_back(bookmark);
+    endInsertRows();
+    setCurrent(row);
+    return true;
+}
+
+QString RecordSource::fieldName(int column) const
+{
+    if (!m_table || column < 0 || column >= fieldCount())
+        return {};
+    return m_table->columns[std::size_t(column)].name;
+}
+
+Kind RecordSource::fieldKind(int column) const
+{
+    if (!m_table || column < 0 || column >= fieldCount())
+        return Kind::Text;
+    return m_table->columns[std::size_t(column)].kind;
+}
+
+int RecordSource::fieldIndex(QStringView name) const
+{
+    return m_table ? m_table->indexOf(name) : -1;
+}
+
+Row RecordSource::readRow(Bookmark key) const
+{
+    Row row;
+    if (!m_connection || !m_table)
+        return row;
+    const int columns = fieldCount();
+    StatementGuard stmt;
+    if (prepare(m_connection->handle(), u"SELECT * FROM %1 WHERE rowid = ?"_s.arg(quoteIdentifier(m_table->name)), stmt)) {
+        sqlite3_bind_int64(stmt.get(), 1, key);
+        if (sqlite3_step(stmt.get()) == SQLITE_ROW && sqlite3_column_count(stmt.get()) >= columns) {
+            row.reserve(columns);
+            for (int c = 0; c < columns; ++c)
+                row << columnValue(stmt.get(), c, fieldKind(c));
+            return row;
+        }
+    }
+    // Removed meanwhile (or unreadable): a blank row.
+    for (int c = 0; c < columns; ++c)
+        row << QVariant();
+    return row;
+}
+
+const Row &RecordSource::cachedRow(int index) const
+{
+    const Bookmark key = m_keys[std::size_t(index)];
+    auto it = m_cache.constFind(key);
+    if (it != m_cache.constEnd())
+        return *it;
+    if (m_cache.size() >= maxCachedRows)
+        m_cache.clear();
+    return *m_cache.insert(key, readRow(key));
+}
+
+Row RecordSource::row(int index) const
+{
+    if (index < 0 || index >= recordCount())
+        return {};
+    return cachedRow(index);
+}
+
+QVariant RecordSource::value(QStringView field) const
+{
+    const int column = fieldIndex(field);
+    if (column < 0)
+        return {};
+    if (m_editMode != EditMode::None) {
+        if (m_pending.typed.contains(column))
+            return m_pending.typed.value(column);
+        if (m_pending.texts.contains(column))
+            return convertText(column, m_pending.texts.value(column)).value_or(QVariant(m_pending.texts.value(column)));
+        if (m_editMode == EditMode::Adding)
+            return {};
+    }
+    if (m_current < 0)
+        return {};
+    return cachedRow(m_current).value(column);
+}
+
+QString RecordSource::text(QStringView field) const
+{
+    const int column = fieldIndex(field);
+    if (column < 0)
+        return {};
+    if (m_pending.texts.contains(column))
+        return m_pending.texts.value(column);
+    return displayText(value(field));
+}
+
+bool RecordSource::setValue(QStringView field, const QVariant &value)
+{
+    clearError();
+    const int column = fieldIndex(field);
+    if (column < 0) {
+        fail(Error::BadStatement, u"項目がありません: %1"_s.arg(field));
+        return false;
+    }
+    if (m_editMode == EditMode::None) {
+        if (m_current < 0) {
+            fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
+            return false;
+        }
+        m_editMode = EditMode::Editing;
+    }
+    m_pending.texts.remove(column);
+    m_pending.typed.insert(column, value);
+    if (m_editMode == EditMode::Editing) {
+        Q_EMIT dataChanged(index(m_current, column), index(m_current, column));
+        Q_EMIT headerDataChanged(Qt::Vertical, m_current, m_current);
+    }
+    return true;
+}
+
+bool RecordSource::setText(QStringView field, const QString &text)
+{
+    clearError();
+    const int column = fieldIndex(field);
+    if (column < 0) {
+        fail(Error::BadStatement, u"項目がありません: %1"_s.arg(field));
+        return false;
+    }
+    if (m_editMode == EditMode::Adding) {
+        m_pending.typed.remove(column);
+        m_pending.texts.insert(column, text);
+        return true;
+    }
+    if (m_current < 0) {
+        fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
+        return false;
+    }
+    m_pending.typed.remove(column);
+    if (text == displayText(cachedRow(m_current).value(column))) {
+        // Typed back to the stored value: nothing to store for this field.
+        m_pending.texts.remove(column);
+        if (m_pending.texts.isEmpty() && m_pending.typed.isEmpty())
+            m_editMode = EditMode::None;
+    } else {
+        m_pending.texts.insert(column, text);
+        m_editMode = EditMode::Editing;
+    }
+    Q_EMIT dataChanged(index(m_current, column), index(m_current, column));
+    Q_EMIT headerDataChanged(Qt::Vertical, m_current, m_current);
+    return true;
+}
+
+bool RecordSource::forEachRow(const std::function<bool(const Row &)> &visit) const
+{
+    if (m_keys.empty() || !m_connection || !m_table)
+        return true;
+    const int columns = fieldCount();
+    sqlite3 *db = m_connection->handle();
+
+    // A dense result is read in one pass over its rowid range, merged with the keys; a sparse
+    // one by lookups. Either way the rows come in the order of the list.
+    const Bookmark first = m_keys.front();
+    const Bookmark last = m_keys.back();
+    const bool dense = m_keysSorted && double(last - first + 1) <= 4.0 * double(m_keys.size());
+    if (!dense) {
+        for (std::size_t i = 0; i < m_keys.size(); ++i) {
+            if (!visit(readRow(m_keys[i])))
+                return true;
+        }
+        return true;
+    }
+
+    StatementGuard stmt;
+    if (!prepare(db, u"SELECT rowid, * FROM %1 WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s
+                         .arg(quoteIdentifier(m_table->name)), stmt))
+        return false;
+    sqlite3_bind_int64(stmt.get(), 1, first);
+    sqlite3_bind_int64(stmt.get(), 2, last);
+
+    Row blank;
+    for (int c = 0; c < columns; ++c)
+        blank << QVariant();
+    Row row;
+    row.reserve(columns);
+    int rc = sqlite3_step(stmt.get());
+    for (const Bookmark key : m_keys) {
+        while (rc == SQLITE_ROW && sqlite3_column_int64(stmt.get(), 0) < key)
+            rc = sqlite3_step(stmt.get());
+        if (rc == SQLITE_ROW && sqlite3_column_int64(stmt.get(), 0) == key) {
+            row.clear();
+            for (int c = 0; c < columns; ++c)
+                row << columnValue(stmt.get(), c + 1, fieldKind(c));
+            if (!visit(row))
+                return true;
+        } else {
+            if (!visit(blank))
+                return true;
+        }
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            return false;
+    }
+    return true;
+}
+
+QString RecordSource::displayText(const QVariant &value)
+{
+    if (value.isNull() || !value.isValid())
+        return {};
+    if (value.metaType() == QMetaType::fromType<Currency>())
+        return value.value<Currency>().toDisplayText();
+    return value.toString();
+}
+
+int RecordSource::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : recordCount();
+}
+
+int RecordSource::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : fieldCount();
+}
+
+QVariant RecordSource::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= recordCount() || index.column() >= fieldCount())
+        return {};
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
+        return {};
+    if (index.row() == m_current && m_editMode == EditMode::Editing) {
+        if (m_pending.texts.contains(index.column()))
+            return m_pending.texts.value(index.column());
+        if (m_pending.typed.contains(index.column()))
+            return displayText(m_pending.typed.value(index.column()));
+    }
+    return displayText(cachedRow(index.row()).value(index.column()));
+}
+
+QVariant RecordSource::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Horizontal)
+        return fieldName(section);
+    // The row marker: the current record, and whether it has unsaved edits.
+    if (section == m_current)
+        return m_editMode == EditMode::Editing ? u"✎"_s : u"▶"_s;
+    return QString();
+}
+
+Qt::ItemFlags RecordSource::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable;
+}
+
+bool RecordSource::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::EditRole || !index.isValid() || index.row() >= recordCount())
+        return false;
+    if (index.row() != m_current && !setCurrentRow(index.row()))
+        return false;
+    return setText(fieldName(index.column()), value.toString());
+}
+
+} // namespace Merchalog
