@@ -21,6 +21,8 @@ struct Condition
     QString field;    // as written; field names are matched without regard to case
     Operator op = Operator::Equal;
     Literal value;
+
+    friend bool operator==(const Condition &, const Condition &) = default;
 };
 
 // A record-source text of the subset the program uses: "select * from <table>" with optional
@@ -29,6 +31,8 @@ struct Statement
 {
     QString table;
     std::vector<Condition> conditions;
+
+    friend bool operator==(const Statement &, const Statement &) = default;
 };
 
 // Parses a record-source text. Returns nullopt (and sets *error) for anything outside the
@@ -38,5 +42,9 @@ std::optional<Statement> parseStatement(QStringView text, QString *error = nullp
 
 // Writes a text value as a quoted literal, doubling any single quote in it.
 QString quoteTextLiteral(QStringView value);
+
+// Writes a statement back as text in one fixed form ("select * from t where f = 1 and g like 'x'");
+// parsing that text gives the same statement again.
+QString writeStatement(const Statement &statement);
 
 } // namespace Merchalog
