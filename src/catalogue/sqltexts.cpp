@@ -30,14 +30,15 @@ bool isNumberLiteral(QStringView text)
             ++digits;
         }
     }
-    return digits > 0 && i == t.size();
+    // A literal beyond the number range would make the whole text fail later; refuse it here.
+    return digits > 0 && i == t.size() && Currency::parse(t);
 }
 
 std::optional<QString> supplierByCodeAsTyped(QStringView code)
 {
     if (!isNumberLiteral(code))
         return std::nullopt;
-    return QLatin1StringView("select * from torihiki where torihiki_code like ") + code;
+    return QLatin1StringView("select * from torihiki where torihiki_code like ") + code.toString();
 }
 
 } // namespace Merchalog::SqlText

@@ -30,7 +30,7 @@ std::optional<QString> supplierByExactCode(QStringView code);
 // so typed text can never add conditions; anything else gives nullopt.
 std::optional<QString> supplierByCodeAsTyped(QStringView code);
 
-// Tells whether text is one plain number literal, blanks around allowed.
+// Tells whether text is one plain number literal within the number range, blanks around allowed.
 bool isNumberLiteral(QStringView text);
 
 } // namespace Merchalog::SqlText
