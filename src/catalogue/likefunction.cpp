@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -165,15 +166,16 @@ private:
 };
 
 // Decodes and folds a whole text, combining half-width kana with a following voicing mark.
+// Writes at most one character per code unit read, so out needs room for the text's length.
 template<typename Reader>
-void foldText(Reader reader, std::u32string &out)
+size_t foldText(Reader reader, char32_t *out)
 {
-    out.clear();
+    char32_t *const begin = out;
     char32_t c;
     bool have = reader.next(c);
     while (have) {
         if (c < 0x80) {
-            out.push_back(c >= u'A' && c <= u'Z' ? c + 0x20 : c);
+            *out++ = c >= u'A' && c <= u'Z' ? c + 0x20 : c;
             have = reader.next(c);
             continue;
         }
@@ -183,18 +185,29 @@ void foldText(Reader reader, std::u32string &out)
             have = reader.next(following);
             if (have && (following == halfWidthVoicedMark || following == halfWidthSemiVoicedMark)) {
                 if (const char32_t combined = withVoicingMark(folded, following)) {
-                    out.push_back(combined);
+                    *out++ = combined;
                     have = reader.next(c);
                     continue;
                 }
             }
-            out.push_back(folded);
+            *out++ = folded;
             c = following;
             continue;
         }
-        out.push_back(folded);
+        *out++ = folded;
         have = reader.next(c);
     }
+    return size_t(out - begin);
+}
+
+// Folds into a buffer kept per thread, so that matching row after row allocates nothing.
+template<typename Reader>
+std::u32string_view foldIntoBuffer(Reader reader, size_t maxLength)
+{
+    thread_local std::vector<char32_t> buffer;
+    if (buffer.size() < maxLength)
+        buffer.resize(std::max(maxLength, size_t(256)));
+    return std::u32string_view(buffer.data(), foldText(reader, buffer.data()));
 }
 
 void appendUtf16(QString &out, char32_t c)
@@ -277,7 +290,7 @@ struct LikePattern::Impl
     // Every token but "*" takes exactly one character, so a failure after a "*" only ever
     // needs to retry from the latest "*" with one more character given to it: at most
     // pattern length times text length steps, never exponential.
-    bool matchFolded(const std::u32string &text) const
+    bool matchFolded(std::u32string_view text) const
     {
         switch (shape) {
         case Shape::Exact:
@@ -430,22 +443,17 @@ std::optional<LikePattern> LikePattern::compile(QStringView pattern)
 
 bool LikePattern::matches(QStringView text) const
 {
-    thread_local std::u32string folded;
-    foldText(Utf16Reader(text), folded);
-    return d->matchFolded(folded);
+    return d->matchFolded(foldIntoBuffer(Utf16Reader(text), size_t(text.size())));
 }
 
 bool LikePattern::matchesUtf8(const char *text, int length) const
 {
-    thread_local std::u32string folded;
-    foldText(Utf8Reader(text, length), folded);
-    return d->matchFolded(folded);
+    return d->matchFolded(foldIntoBuffer(Utf8Reader(text, length), size_t(std::max(length, 0))));
 }
 
 QString foldForComparison(QStringView text)
 {
-    std::u32string folded;
-    foldText(Utf16Reader(text), folded);
+    const std::u32string_view folded = foldIntoBuffer(Utf16Reader(text), size_t(text.size()));
     QString out;
     out.reserve(qsizetype(folded.size()));
     for (const char32_t c : folded)
@@ -504,8 +512,7 @@ void foldFunction(sqlite3_context *context, int, sqlite3_value **arguments)
     }
     int length = 0;
     const char *text = valueText(arguments[0], &length);
-    thread_local std::u32string folded;
-    foldText(Utf8Reader(text, length), folded);
+    const std::u32string_view folded = foldIntoBuffer(Utf8Reader(text, length), size_t(length));
     std::string out;
     out.reserve(size_t(length));
     for (const char32_t c : folded)
