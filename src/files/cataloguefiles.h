@@ -61,8 +61,16 @@ public:
     void saveAs();                // 名前を付けて保存
     void exportCsv();             // CSV形式保存
     void printerSetup();          // 印刷設定
-    // 印刷: prints an image of clientArea at its on-screen size on one page.
-    void print(QWidget *clientArea);
+    // 印刷: prints an image of clientArea at its on-screen size on one page. Returns false
+    // when nothing was printed (no printer, printer not ready).
+    bool print(QWidget *clientArea);
+
+    // Stores the detail panel's pending edit; false (after showing why) when it cannot be.
+    bool storePendingEdits();
+    // Makes path the current catalogue of every window, remembers it as the catalogue
+    // dialog's file name and shows recordSourceText in the product list. Returns false
+    // (after putting the reason in the status bar) when the file cannot be read.
+    bool switchCatalogue(const QString &path, const QString &recordSourceText);
 
     QPrinter *printer() const { return m_printer.get(); }
     NewDataBase *newDataBaseWindow() const { return m_newDataBase; }
@@ -72,6 +80,8 @@ Q_SIGNALS:
     void statusMessage(const QString &text);
 
 private:
+    void reportUnreadable(const QString &path);
+
     QWidget *m_mainWindow;
     RecordSource *m_data1;
     FieldBinder *m_binder;

@@ -2,15 +2,39 @@
 
 #include <QWidget>
 
+#include <memory>
+
+namespace Ui {
+class NewDataBase;
+}
+
 namespace Merchalog {
 
-// Placeholder until the window is built.
+class CatalogueFiles;
+
+// Creates a catalogue in the application folder from the template database.dft under the
+// typed name and makes it the current catalogue, listing all its products.
 class NewDataBase final : public QWidget
 {
     Q_OBJECT
 public:
-    explicit NewDataBase(QWidget *parent = nullptr);
+    // files switches the main window to the new catalogue; parent is the main window (the
+    // window stays a separate, non-modal top-level window).
+    explicit NewDataBase(CatalogueFiles *files, QWidget *parent = nullptr);
     ~NewDataBase() override;
+
+    // Returns the name unchanged when the text after its last "." (the whole name when it has
+    // none) is exactly "mdb", otherwise the name followed by ".mdb".
+    static QString AddMdbExtension(const QString &name);
+
+    // Tells whether a typed name would leave the application folder ("/", "\", "." or "..").
+    static bool isOutsideFolderName(const QString &name);
+
+private:
+    void create();   // Command1
+
+    std::unique_ptr<Ui::NewDataBase> m_ui;
+    CatalogueFiles *m_files;
 };
 
 } // namespace Merchalog

@@ -1,0 +1,100 @@
+#include "files/cataloguecopy.h"
+
+#include "catalogue/connection.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace Merchalog {
+
+QString describeOpenError(OpenError error, const QString &path)
+{
+    const QString name = QDir::toNativeSeparators(path);
+    switch (error) {
+    case OpenError::None:
+        break;
+    case OpenError::Missing:
+        return u"ファイルが見つかりません: %1"_s.arg(name);
+    case OpenError::NotDatabase:
+    case OpenError::NotCatalogue:
+        return u"商品管理のデータベースファイルではありません: %1"_s.arg(name);
+    }
+    return u"ファイルを読み込めません: %1"_s.arg(name);
+}
+
+bool pathExists(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+bool isSameFile(const QString &a, const QString &b)
+{
+    const QFileInfo infoA(a);
+    const QFileInfo infoB(b);
+    if (infoA.exists() && infoB.exists())
+        return infoA.canonicalFilePath() == infoB.canonicalFilePath();
+    return QDir::cleanPath(infoA.absoluteFilePath()) == QDir::cleanPath(infoB.absoluteFilePath());
+}
+
+bool copyTemplateCatalogue(const QString &templatePath, const QString &target, QString *errorString)
+{
+    auto fail = [errorString](const QString &why) {
+        if (errorString)
+            *errorString = why;
+        return false;
+    };
+    QFile source(templatePath);
+    if (!source.exists())
+        return fail(u"テンプレート %1 が見つかりません"_s.arg(QDir::toNativeSeparators(templatePath)));
+    if (pathExists(target))
+        return fail(u"%1 はすでに存在しています"_s.arg(QDir::toNativeSeparators(target)));
+    // QFile::copy writes into a temporary file and renames it only when complete, and never
+    // replaces an existing target.
+    if (!source.copy(target))
+        return fail(source.errorString());
+    return true;
+}
+
+bool saveCatalogueCopy(const QString &sourcePath, const QString &target, QString *errorString)
+{
+    auto fail = [errorString](const QString &why) {
+        if (errorString)
+            *errorString = why;
+        return false;
+    };
+    OpenError openError = OpenError::None;
+    QString openErrorString;
+    const std::shared_ptr<Connection> connection = Connection::open(sourcePath, &openError, &openErrorString);
+    if (!connection)
+        return fail(describeOpenError(openError, sourcePath));
+
+    const QFileInfo targetInfo(target);
+    QTemporaryFile temporary(targetInfo.absolutePath() + u"/."_s + targetInfo.fileName() + u".XXXXXX"_s);
+    if (!temporary.open())
+        return fail(temporary.errorString());
+    const QString temporaryPath = temporary.fileName();
+    temporary.close();
+
+    QString backupError;
+    if (!connection->backupTo(temporaryPath, &backupError))
+        return fail(backupError);
+
+    // rename() replaces the target in one step, so readers see the old file or the new one.
+    const QByteArray from = QFile::encodeName(temporaryPath);
+    const QByteArray to = QFile::encodeName(targetInfo.absoluteFilePath());
+    if (std::rename(from.constData(), to.constData()) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    temporary.setAutoRemove(false);
+    return true;
+}
+
+} // namespace Merchalog

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "catalogue/connection.h"
+
+#include <QString>
+
+namespace Merchalog {
+
+// A short Japanese reason why a catalogue file could not be read.
+QString describeOpenError(OpenError error, const QString &path);
+
+// Tells whether anything exists under the path: a file (an empty one too), a folder, or a
+// link, even a dangling one.
+bool pathExists(const QString &path);
+
+// Tells whether two names reach the same file (after resolving links and relative parts).
+bool isSameFile(const QString &a, const QString &b);
+
+// Copies the template catalogue byte for byte to target, which must not exist yet. Nothing
+// is left at target on failure; errorString then says why.
+bool copyTemplateCatalogue(const QString &templatePath, const QString &target, QString *errorString = nullptr);
+
+// Writes a consistent copy of the catalogue sourcePath to target through SQLite's backup,
+// into a temporary file beside target that replaces it only when complete.
+bool saveCatalogueCopy(const QString &sourcePath, const QString &target, QString *errorString = nullptr);
+
+} // namespace Merchalog
