@@ -17,10 +17,10 @@ using namespace Qt::StringLiterals;
 
 namespace Merchalog {
 
-int TableInfo::indexOf(QStringView column) const
+int TableInfo::indexOf(QAnyStringView column) const
 {
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (columns[i].name.compare(column, Qt::CaseInsensitive) == 0)
+        if (QAnyStringView::compare(columns[i].name, column, Qt::CaseInsensitive) == 0)
             return int(i);
     }
     return -1;

@@ -2,6 +2,7 @@
 
 #include "catalogue/schema.h"
 
+#include <QAnyStringView>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -27,8 +28,7 @@ struct TableInfo
     std::vector<ColumnInfo> columns;
 
     // Index of a column, matched without regard to case; -1 when absent.
-    int indexOf(QStringView column) const;
-    int indexOf(QLatin1StringView column) const { return indexOf(QStringView(QString(column))); }
+    int indexOf(QAnyStringView column) const;
 };
 
 // Why a catalogue file could not be opened.

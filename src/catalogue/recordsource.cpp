@@ -590,7 +590,7 @@ Kind RecordSource::fieldKind(int column) const
     return m_table->columns[std::size_t(column)].kind;
 }
 
-int RecordSource::fieldIndex(QStringView name) const
+int RecordSource::fieldIndex(QAnyStringView name) const
 {
     return m_table ? m_table->indexOf(name) : -1;
 }
@@ -635,7 +635,7 @@ Row RecordSource::row(int index) const
     return cachedRow(index);
 }
 
-QVariant RecordSource::value(QStringView field) const
+QVariant RecordSource::value(QAnyStringView field) const
 {
     const int column = fieldIndex(field);
     if (column < 0)
@@ -653,7 +653,7 @@ QVariant RecordSource::value(QStringView field) const
     return cachedRow(m_current).value(column);
 }
 
-QString RecordSource::text(QStringView field) const
+QString RecordSource::text(QAnyStringView field) const
 {
     const int column = fieldIndex(field);
     if (column < 0)
@@ -663,12 +663,12 @@ QString RecordSource::text(QStringView field) const
     return displayText(value(field));
 }
 
-bool RecordSource::setValue(QStringView field, const QVariant &value)
+bool RecordSource::setValue(QAnyStringView field, const QVariant &value)
 {
     clearError();
     const int column = fieldIndex(field);
     if (column < 0) {
-        fail(Error::BadStatement, u"項目がありません: %1"_s.arg(field));
+        fail(Error::BadStatement, u"項目がありません: %1"_s.arg(field.toString()));
         return false;
     }
     if (m_editMode == EditMode::None) {
@@ -687,12 +687,12 @@ bool RecordSource::setValue(QStringView field, const QVariant &value)
     return true;
 }
 
-bool RecordSource::setText(QStringView field, const QString &text)
+bool RecordSource::setText(QAnyStringView field, const QString &text)
 {
     clearError();
     const int column = fieldIndex(field);
     if (column < 0) {
-        fail(Error::BadStatement, u"項目がありません: %1"_s.arg(field));
+        fail(Error::BadStatement, u"項目がありません: %1"_s.arg(field.toString()));
         return false;
     }
     if (m_editMode == EditMode::Adding) {

@@ -110,18 +110,18 @@ public:
     int fieldCount() const { return m_table ? int(m_table->columns.size()) : 0; }
     QString fieldName(int column) const;
     Kind fieldKind(int column) const;
-    int fieldIndex(QStringView name) const;
+    int fieldIndex(QAnyStringView name) const;
 
     // The current record's value (pending edits included); null when empty or nothing is current.
-    QVariant value(QStringView field) const;
+    QVariant value(QAnyStringView field) const;
     // The current record's value as shown in a bound field; pending edits included.
-    QString text(QStringView field) const;
+    QString text(QAnyStringView field) const;
     // Writes a typed value into the pending record (after addNew or edit, or implicitly
     // starting an edit of the current record).
-    bool setValue(QStringView field, const QVariant &value);
+    bool setValue(QAnyStringView field, const QVariant &value);
     // Writes entry text; it is converted to the field's kind when the record is stored, and an
     // edit that cannot be converted is refused then (InvalidValue, errorField names it).
-    bool setText(QStringView field, const QString &text);
+    bool setText(QAnyStringView field, const QString &text);
     // Stores pending edits of the current record now (Update when something is pending).
     bool storePending();
     bool hasPendingEdits() const { return m_editMode != EditMode::None; }
