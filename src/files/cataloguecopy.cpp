@@ -5,11 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -77,23 +72,10 @@ bool saveCatalogueCopy(const QString &sourcePath, const QString &target, QString
     if (!connection)
         return fail(describeOpenError(openError, sourcePath));
 
-    const QFileInfo targetInfo(target);
-    QTemporaryFile temporary(targetInfo.absolutePath() + u"/."_s + targetInfo.fileName() + u".XXXXXX"_s);
-    if (!temporary.open())
-        return fail(temporary.errorString());
-    const QString temporaryPath = temporary.fileName();
-    temporary.close();
-
+    // The copy is written beside the target and renamed over it only when complete.
     QString backupError;
-    if (!connection->backupTo(temporaryPath, &backupError))
+    if (!connection->backupTo(target, &backupError))
         return fail(backupError);
-
-    // rename() replaces the target in one step, so readers see the old file or the new one.
-    const QByteArray from = QFile::encodeName(temporaryPath);
-    const QByteArray to = QFile::encodeName(targetInfo.absoluteFilePath());
-    if (std::rename(from.constData(), to.constData()) != 0)
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
-    temporary.setAutoRemove(false);
     return true;
 }
 

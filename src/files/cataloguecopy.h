@@ -20,8 +20,8 @@ bool isSameFile(const QString &a, const QString &b);
 // is left at target on failure; errorString then says why.
 bool copyTemplateCatalogue(const QString &templatePath, const QString &target, QString *errorString = nullptr);
 
-// Writes a consistent copy of the catalogue sourcePath to target through SQLite's backup,
-// into a temporary file beside target that replaces it only when complete.
+// Writes a consistent copy of the catalogue sourcePath to target through SQLite's backup;
+// target is replaced only when the copy is complete.
 bool saveCatalogueCopy(const QString &sourcePath, const QString &target, QString *errorString = nullptr);
 
 } // namespace Merchalog

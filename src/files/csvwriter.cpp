@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -59,10 +60,6 @@ std::unique_ptr<Cp932Table> buildTable()
         else if (bytes.size() == 2 && bytes != "\xFC\xFC")
             (*table)[c] = quint16(quint8(bytes.at(0)) << 8 | quint8(bytes.at(1)));
     }
-    for (const BestFit &fit : bestFits) {
-        if ((*table)[fit.from] == 0)
-            (*table)[fit.from] = fit.to;
-    }
     return table;
 }
 
@@ -108,12 +105,17 @@ qsizetype appendShiftJis(QStringView text, QByteArray &out)
             continue;
         }
         const quint16 code = table[c];
-        if (code == 0) {
-            out.append('?');
-            ++replaced;
+        if (code != 0) {
+            appendCode(code, out);
             continue;
         }
-        appendCode(code, out);
+        ++replaced;
+        const auto fit = std::find_if(std::begin(bestFits), std::end(bestFits),
+                                      [c](const BestFit &f) { return f.from == c; });
+        if (fit != std::end(bestFits))
+            appendCode(fit->to, out);
+        else
+            out.append('?');
     }
     return replaced;
 }
@@ -244,10 +246,14 @@ CsvResult writeProductCsv(const RecordSource &source, QIODevice *device)
     result.replacedCharacters = formatter.replacedCharacters();
     if (writeFailed || (read && !flush())) {
         result.errorString = device->errorString();
+        if (result.errorString.isEmpty())
+            result.errorString = u"ファイルに書き込めません"_s;
         return result;
     }
     if (!read) {
         result.errorString = source.errorString();
+        if (result.errorString.isEmpty())
+            result.errorString = u"商品の一覧を読み込めません"_s;
         return result;
     }
     result.ok = true;
