@@ -1,0 +1,670 @@
+#include "products/newsyohin.h"
+
+#include "catalogue/currentcatalogue.h"
+#include "catalogue/recordsource.h"
+#include "catalogue/sqltexts.h"
+#include "testsupport.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace Merchalog;
+
+namespace {
+
+// The product entries in the order the required-field checks visit them, then the supplier
+// panel's name and code, then department and category.
+const QStringList checkedFields{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s,
+                                u"Text5"_s, u"Text6"_s, u"Text7"_s, u"Text8"_s,
+                                u"Text9"_s, u"Text14"_s, u"Text15"_s};
+const QStringList productFields{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s, u"Text5"_s,
+                                u"Text6"_s, u"Text7"_s, u"Text14"_s, u"Text15"_s};
+
+const QString allColumns = u"select syohin_mei, syohin_master, syohin_sale, syohin_genka, syohin_JAN, "
+                           "syohin_EOS, syohin_EOStani, syohin_torihiki, syohin_torihikicode, bumon_code, "
+                           "bumon_AU from syohin order by rowid"_s;
+
+qint64 units(qint64 whole)
+{
+    return whole * 10000;
+}
+
+} // namespace
+
+class TestNewsyohin final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void guideCoversProductFieldsUntilFirstLookup();
+    void registerRightAfterOpeningAsksForName();
+    void requiredFieldsInOrder_data();
+    void requiredFieldsInOrder();
+    void blanksCountAsTyped();
+    void lookupThatMatchesNoneStopsAtSupplierName();
+    void lookupWithoutNumberChangesNothing_data();
+    void lookupWithoutNumberChangesNothing();
+    void lookupReplacesSupplier();
+    void twoProductsAfterOneLookup();
+    void conversions_data();
+    void conversions();
+    void unconvertibleFieldIsNamed_data();
+    void unconvertibleFieldIsNamed();
+    void reservedJanIsStoredButNeverListed();
+    void productListShowsProductOnlyAfterNextSearch();
+    void registersIntoCatalogueOpenedLater();
+    void closingDiscardsSupplierPanelEdits_data();
+    void closingDiscardsSupplierPanelEdits();
+    void registrationCopiesPanelAsItReads();
+    void lookupStoresEditsOfSupplierItLeaves();
+    void lookupReportsPanelEditThatDoesNotFit();
+    void janCheckNote();
+
+private:
+    Newsyohin *openWindow();
+    QLineEdit *edit(const QString &name) const;
+    QPushButton *button(const QString &name) const;
+    void lookUp(const QString &code);
+    void fillProduct(const QString &name = u"緑茶 500ml"_s);
+    void registerProduct();
+    // Replaces a bound field's text by typing, as the user does.
+    void retype(const QString &field, const QString &text);
+    QList<QVariantList> products(const QString &path) const;
+    QString newCatalogue(const QString &fileName);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+    QPointer<Newsyohin> m_window;
+    std::unique_ptr<QObject> m_testScope;
+};
+
+void TestNewsyohin::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_path = newCatalogue(u"database.mdb"_s);
+    QVERIFY(Test::insertSupplier(m_path, {u"テスト商事"_s, u"東京都千代田区1-1"_s, u"03-1234-5678"_s,
+                                          u"120"_s, u"100-0001"_s}));
+    QVERIFY(Test::insertSupplier(m_path, {u"山田物産"_s, u"大阪府大阪市2-2"_s, u"06-9876-5432"_s,
+                                          u"130"_s, u"530-0001"_s}));
+    CurrentCatalogue::instance().setDatabaseName(m_path);
+    m_testScope = std::make_unique<QObject>();
+}
+
+void TestNewsyohin::cleanup()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delete m_window;
+    m_testScope.reset();
+    CurrentCatalogue::instance().setDatabaseName(QString(CurrentCatalogue::startName));
+    m_dir.reset();
+}
+
+Newsyohin *TestNewsyohin::openWindow()
+{
+    m_window = new Newsyohin;
+    m_window->show();
+    return m_window;
+}
+
+QLineEdit *TestNewsyohin::edit(const QString &name) const
+{
+    auto *e = m_window->findChild<QLineEdit *>(name);
+    if (!e)
+        qFatal("no entry %s", qPrintable(name));
+    return e;
+}
+
+QPushButton *TestNewsyohin::button(const QString &name) const
+{
+    auto *b = m_window->findChild<QPushButton *>(name);
+    if (!b)
+        qFatal("no button %s", qPrintable(name));
+    return b;
+}
+
+void TestNewsyohin::lookUp(const QString &code)
+{
+    edit(u"Text16"_s)->setText(code);
+    QTest::keyClick(edit(u"Text16"_s), Qt::Key_Return);
+}
+
+void TestNewsyohin::fillProduct(const QString &name)
+{
+    edit(u"Text1"_s)->setText(name);
+    edit(u"Text2"_s)->setText(u"1,200"_s);
+    edit(u"Text3"_s)->setText(u"980"_s);
+    edit(u"Text4"_s)->setText(u"700.5"_s);
+    edit(u"Text5"_s)->setText(u"4901234567894"_s);
+    edit(u"Text6"_s)->setText(u"1001"_s);
+    edit(u"Text7"_s)->setText(u"12"_s);
+    edit(u"Text14"_s)->setText(u"3"_s);
+    edit(u"Text15"_s)->setText(u"1"_s);
+}
+
+void TestNewsyohin::registerProduct()
+{
+    QTest::mouseClick(button(u"Command1"_s), Qt::LeftButton);
+}
+
+void TestNewsyohin::retype(const QString &field, const QString &text)
+{
+    QLineEdit *e = edit(field);
+    e->setFocus();
+    QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(e, Qt::Key_Delete);
+    Test::typeText(e, text);
+}
+
+QList<QVariantList> TestNewsyohin::products(const QString &path) const
+{
+    return Test::querySql(path, allColumns);
+}
+
+QString TestNewsyohin::newCatalogue(const QString &fileName)
+{
+    const QString path = m_dir->filePath(fileName);
+    if (!Test::makeCatalogue(path))
+        qFatal("cannot make %s", qPrintable(path));
+    return path;
+}
+
+void TestNewsyohin::guideCoversProductFieldsUntilFirstLookup()
+{
+    Newsyohin *w = openWindow();
+    auto *guide = w->findChild<QGroupBox *>(u"HOWTO"_s);
+    QVERIFY(guide);
+    QVERIFY(guide->isVisible());
+    QCOMPARE(w->focusWidget(), edit(u"Text1"_s));
+    for (const QLineEdit *panelField : w->findChild<QGroupBox *>(u"Frame1"_s)->findChildren<QLineEdit *>())
+        QVERIFY2(panelField->text().isEmpty(), qPrintable(panelField->objectName()));
+
+    // What the user sees at a product field's centre is the guide, not the field.
+    QStringList covered = productFields;
+    covered << u"JANCheck"_s;
+    const auto widgetAt = [w](const QString &name) {
+        auto *child = w->findChild<QWidget *>(name);
+        return w->childAt(child->mapTo(w, child->rect().center()));
+    };
+    for (const QString &name : covered) {
+        QWidget *shown = widgetAt(name);
+        QVERIFY2(shown == guide || guide->isAncestorOf(shown), qPrintable(name));
+    }
+
+    lookUp(u"120"_s);
+    QVERIFY(!guide->isVisible());
+    for (const QString &name : productFields)
+        QCOMPARE(widgetAt(name), edit(name));
+    QCOMPARE(edit(u"Text8"_s)->text(), u"テスト商事"_s);
+    QCOMPARE(edit(u"Text9"_s)->text(), u"120"_s);
+    QCOMPARE(edit(u"Text10"_s)->text(), u"東京都千代田区1-1"_s);
+    QCOMPARE(edit(u"Text11"_s)->text(), u"100-0001"_s);
+    QCOMPARE(edit(u"Text13"_s)->text(), u"03-1234-5678"_s);
+}
+
+void TestNewsyohin::registerRightAfterOpeningAsksForName()
+{
+    openWindow();
+    Test::ModalCatcher catcher(m_testScope.get());
+    registerProduct();
+    QCOMPARE(catcher.count(), 1);
+    QCOMPARE(catcher.seen().first().text, u"商品名を入力してください。"_s);
+    QCOMPARE(catcher.seen().first().title, u"Merchalog"_s);
+    QCOMPARE(catcher.seen().first().buttons.size(), 1);
+    QVERIFY(products(m_path).isEmpty());
+    QVERIFY(m_window->findChild<QGroupBox *>(u"HOWTO"_s)->isVisible());
+}
+
+void TestNewsyohin::requiredFieldsInOrder_data()
+{
+    QTest::addColumn<int>("firstEmpty");
+    QTest::addColumn<QString>("message");
+
+    const QStringList messages{
+        u"商品名を入力してください。"_s,
+        u"商品の標準価格を入力してください。"_s,
+        u"特売価格を入力してください。"_s,
+        u"原価を入力しててください。"_s,
+        u"JANコードを入力してください。"_s,
+        u"EOSコードを入力してください。"_s,
+        u"発注単位を入力してください。"_s,
+        u"取引先コードより取引先を検索してください。"_s,
+        u"取引先コードより取引先コードを検索してください。"_s,
+        u"部門コードを入力してください。"_s,
+        u"AUを入力してください。"_s,
+    };
+    for (int i = 0; i < checkedFields.size(); ++i)
+        QTest::newRow(qPrintable(checkedFields.at(i))) << i << messages.at(i);
+}
+
+void TestNewsyohin::requiredFieldsInOrder()
+{
+    QFETCH(int, firstEmpty);
+    QFETCH(QString, message);
+
+    openWindow();
+    lookUp(u"120"_s);
+    fillProduct();
+    // Every field from this one on is empty: the message names the first.
+    for (int i = firstEmpty; i < checkedFields.size(); ++i)
+        edit(checkedFields.at(i))->setText(QString());
+    QStringList before;
+    for (const QString &name : checkedFields)
+        before << edit(name)->text();
+
+    Test::ModalCatcher catcher(m_testScope.get());
+    registerProduct();
+    QCOMPARE(catcher.count(), 1);
+    QCOMPARE(catcher.lastText(), message);
+    QVERIFY(products(m_path).isEmpty());
+    for (int i = 0; i < checkedFields.size(); ++i)
+        QCOMPARE(edit(checkedFields.at(i))->text(), before.at(i));
+}
+
+void TestNewsyohin::blanksCountAsTyped()
+{
+    openWindow();
+    lookUp(u"120"_s);
+    fillProduct(u"  "_s);
+    Test::ModalCatcher catcher(m_testScope.get());
+    registerProduct();
+    QCOMPARE(catcher.count(), 0);
+    const auto rows = products(m_path);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().at(0).toString(), u"  "_s);
+}
+
+void TestNewsyohin::lookupThatMatchesNoneStopsAtSupplierName()
+{
+    openWindow();
+    lookUp(u"120"_s);
+    lookUp(u"555"_s);
+    // The guide goes whether or not a supplier was found; the panel is blank.
+    QVERIFY(!m_window->findChild<QGroupBox *>(u"HOWTO"_s)->isVisible());
+    QCOMPARE(edit(u"Text8"_s)->text(), QString());
+    QCOMPARE(edit(u"Text9"_s)->text(), QString());
+    QCOMPARE(edit(u"Text13"_s)->text(), QString());
+
+    fillProduct();
+    Test::ModalCatcher catcher(m_testScope.get());
+    registerProduct();
+    QCOMPARE(catcher.count(), 1);
+    QCOMPARE(catcher.lastText(), u"取引先コードより取引先を検索してください。"_s);
+    QVERIFY(products(m_path).isEmpty());
+}
+
+void TestNewsyohin::lookupWithoutNumberChangesNothing_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("letters") << u"abc"_s;
+    QTest::newRow("digits and letters") << u"12a"_s;
+    QTest::newRow("wildcard") << u"12*"_s;
+}
+
+void TestNewsyohin::lookupWithoutNumberChangesNothing()
+{
+    QFETCH(QString, code);
+
+    openWindow();
+    auto *guide = m_window->findChild<QGroupBox *>(u"HOWTO"_s);
+    Test::ModalCatcher catcher(m_testScope.get());
+    lookUp(code);
+    QVERIFY(guide->isVisible());
+
+    lookUp(u"120"_s);
+    lookUp(code);
+    QCOMPARE(edit(u"Text8"_s)->text(), u"テスト商事"_s);
+    QCOMPARE(edit(u"Text9"_s)->text(), u"120"_s);
+    QCOMPARE(catcher.count(), 0);
+}
+
+void TestNewsyohin::lookupReplacesSupplier()
+{
+    openWindow();
+    lookUp(u"120"_s);
+    // The code is converted to a number before it goes into the lookup.
+    lookUp(u"130.00"_s);
+    QCOMPARE(edit(u"Text8"_s)->text(), u"山田物産"_s);
+    QCOMPARE(edit(u"Text9"_s)->text(), u"130"_s);
+    QCOMPARE(edit(u"Text10"_s)->text(), u"大阪府大阪市2-2"_s);
+
+    fillProduct();
+    registerProduct();
+    const auto rows = products(m_path);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().at(7).toString(), u"山田物産"_s);
+    QCOMPARE(rows.first().at(8).toLongLong(), units(130));
+}
+
+void TestNewsyohin::twoProductsAfterOneLookup()
+{
+    openWindow();
+    QVERIFY(products(m_path).isEmpty()); // the product table starts empty
+    Test::ModalCatcher catcher(m_testScope.get());
+    lookUp(u"120"_s);
+    fillProduct(u"緑茶 500ml"_s);
+    registerProduct();
+
+    // Only the product fields are emptied.
+    for (const QString &name : productFields)
+        QVERIFY2(edit(name)->text().isEmpty(), qPrintable(name));
+    QCOMPARE(edit(u"Text16"_s)->text(), u"120"_s);
+    QCOMPARE(edit(u"Text8"_s)->text(), u"テスト商事"_s);
+    QCOMPARE(edit(u"Text9"_s)->text(), u"120"_s);
+    QCOMPARE(edit(u"Text10"_s)->text(), u"東京都千代田区1-1"_s);
+    QCOMPARE(edit(u"Text11"_s)->text(), u"100-0001"_s);
+    QCOMPARE(edit(u"Text13"_s)->text(), u"03-1234-5678"_s);
+    QVERIFY(!m_window->findChild<QGroupBox *>(u"HOWTO"_s)->isVisible());
+
+    fillProduct(u"烏龍茶 2L"_s);
+    edit(u"Text5"_s)->setText(u"4901234567900"_s);
+    registerProduct();
+    QCOMPARE(catcher.count(), 0); // success is never confirmed
+
+    const auto rows = products(m_path);
+    QCOMPARE(rows.size(), 2);
+    const QVariantList first{u"緑茶 500ml"_s, units(1200), units(980), qint64(7005000),
+                             units(4901234567894), units(1001), qint64(12), u"テスト商事"_s,
+                             units(120), units(3), units(1)};
+    QCOMPARE(rows.at(0), first);
+    QCOMPARE(rows.at(1).at(0).toString(), u"烏龍茶 2L"_s);
+    QCOMPARE(rows.at(1).at(4).toLongLong(), units(4901234567900));
+    QCOMPARE(rows.at(1).at(7).toString(), u"テスト商事"_s);
+    QCOMPARE(rows.at(1).at(8).toLongLong(), units(120));
+}
+
+void TestNewsyohin::conversions_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<qint64>("stored");
+
+    QTest::newRow("order unit 2.5") << u"Text7"_s << u"2.5"_s << 6 << qint64(2);
+    QTest::newRow("order unit 3.5") << u"Text7"_s << u"3.5"_s << 6 << qint64(4);
+    QTest::newRow("order unit 32767") << u"Text7"_s << u"32767"_s << 6 << qint64(32767);
+    QTest::newRow("order unit -32768") << u"Text7"_s << u"-32768"_s << 6 << qint64(-32768);
+    QTest::newRow("price 1,200") << u"Text2"_s << u"1,200"_s << 1 << units(1200);
+    QTest::newRow("offer price 12.50") << u"Text3"_s << u"12.50"_s << 2 << qint64(125000);
+    QTest::newRow("cost, four decimals") << u"Text4"_s << u"0.0001"_s << 3 << qint64(1);
+    QTest::newRow("JAN, 13 digits") << u"Text5"_s << u"9999999999999"_s << 4 << units(9999999999999);
+    QTest::newRow("EOS code") << u"Text6"_s << u"00123"_s << 5 << units(123);
+    QTest::newRow("department") << u"Text14"_s << u" 7 "_s << 9 << units(7);
+    QTest::newRow("category") << u"Text15"_s << u"-2"_s << 10 << units(-2);
+}
+
+void TestNewsyohin::conversions()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(int, column);
+    QFETCH(qint64, stored);
+
+    openWindow();
+    lookUp(u"120"_s);
+    fillProduct();
+    edit(field)->setText(text);
+    Test::ModalCatcher catcher(m_testScope.get());
+    registerProduct();
+    QCOMPARE(catcher.count(), 0);
+    const auto rows = products(m_path);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().at(column).toLongLong(), stored);
+}
+
+void TestNewsyohin::unconvertibleFieldIsNamed_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("order unit 40000") << u"Text7"_s << u"40000"_s
+                                      << u"「発注単位」に-32768から32767までの整数を入力してください。"_s;
+    QTest::newRow("order unit 32767.5") << u"Text7"_s << u"32767.5"_s
+                                        << u"「発注単位」に-32768から32767までの整数を入力してください。"_s;
+    QTest::newRow("order unit letters") << u"Text7"_s << u"一箱"_s
+                                        << u"「発注単位」に-32768から32767までの整数を入力してください。"_s;
+    QTest::newRow("letters in price") << u"Text2"_s << u"12OO"_s << u"「標準価格」に数値を入力してください。"_s;
+    QTest::newRow("blanks as cost") << u"Text4"_s << u"  "_s << u"「商品原価」に数値を入力してください。"_s;
+    QTest::newRow("JAN too long") << u"Text5"_s << u"49012345678940000"_s
+                                  << u"「JAN」に数値を入力してください。"_s;
+    QTest::newRow("category") << u"Text15"_s << u"A"_s << u"「カテゴリ」に数値を入力してください。"_s;
+}
+
+void TestNewsyohin::unconvertibleFieldIsNamed()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+
+    openWindow();
+    lookUp(u"120"_s);
+    fillProduct();
+    edit(field)->setText(text);
+    QStringList before;
+    for (const QString &name : checkedFields)
+        before << edit(name)->text();
+
+    auto catcher = std::make_unique<Test::ModalCatcher>(m_testScope.get());
+    registerProduct();
+    QCOMPARE(catcher->count(), 1);
+    QCOMPARE(catcher->lastText(), message);
+    QCOMPARE(catcher->seen().first().title, u"Merchalog"_s);
+    QVERIFY(products(m_path).isEmpty());
+    for (int i = 0; i < checkedFields.size(); ++i)
+        QCOMPARE(edit(checkedFields.at(i))->text(), before.at(i));
+    QCOMPARE(m_window->focusWidget(), edit(field));
+
+    // Once mended, the product is stored once: nothing was left over from the failed attempt.
+    edit(field)->setText(u"5"_s);
+    catcher = std::make_unique<Test::ModalCatcher>(m_testScope.get());
+    registerProduct();
+    QCOMPARE(catcher->count(), 0);
+    QCOMPARE(products(m_path).size(), 1);
+}
+
+void TestNewsyohin::reservedJanIsStoredButNeverListed()
+{
+    openWindow();
+    lookUp(u"120"_s);
+    fillProduct(u"予約行"_s);
+    edit(u"Text5"_s)->setText(u"-99"_s);
+    registerProduct();
+    fillProduct(u"緑茶 500ml"_s);
+    registerProduct();
+
+    const auto rows = products(m_path);
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(0).at(4).toLongLong(), units(-99));
+
+    for (const QString &text : {QString(SqlText::allProducts),
+                                u"select * from syohin where syohin_JAN<>-99 and bumon_code like 3"_s,
+                                u"select * from syohin where syohin_JAN<>-99 and syohin_torihikicode like 120"_s}) {
+        RecordSource list;
+        list.setRecordSource(text);
+        QVERIFY2(list.refresh(), qPrintable(text));
+        QCOMPARE(list.recordCount(), 1);
+        QCOMPARE(list.text(u"syohin_mei"), u"緑茶 500ml"_s);
+    }
+}
+
+void TestNewsyohin::productListShowsProductOnlyAfterNextSearch()
+{
+    QVERIFY(Test::insertProduct(m_path, {.mei = u"既存品"_s}));
+    RecordSource list;
+    list.setRecordSource(u"select * from syohin where syohin_JAN<>-99 and bumon_code like 3"_s);
+    QVERIFY(list.refresh());
+    QCOMPARE(list.recordCount(), 1);
+
+    openWindow();
+    lookUp(u"120"_s);
+    fillProduct(u"新商品"_s);
+    registerProduct();
+    QCOMPARE(products(m_path).size(), 2);
+    QCOMPARE(list.recordCount(), 1);
+
+    QVERIFY(list.refresh());
+    QCOMPARE(list.recordCount(), 2);
+}
+
+void TestNewsyohin::registersIntoCatalogueOpenedLater()
+{
+    const QString other = newCatalogue(u"other.mdb"_s);
+    QVERIFY(Test::insertSupplier(other, {u"新世界商事"_s, u"札幌市"_s, u"011-000-0000"_s, u"120"_s,
+                                         u"060-0001"_s}));
+
+    openWindow();
+    lookUp(u"120"_s);
+    CurrentCatalogue::instance().setDatabaseName(other);
+
+    // The window that was open goes on with the panel as it reads, into the new catalogue.
+    fillProduct(u"開いたまま"_s);
+    registerProduct();
+    QVERIFY(products(m_path).isEmpty());
+    auto rows = products(other);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.at(0).at(7).toString(), u"テスト商事"_s);
+
+    // Its next lookup reads the new catalogue too.
+    lookUp(u"120"_s);
+    QCOMPARE(edit(u"Text8"_s)->text(), u"新世界商事"_s);
+
+    // Closed and opened again, the window works on the new catalogue from the start.
+    QTest::mouseClick(button(u"Command2"_s), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(m_window.isNull());
+    openWindow();
+    lookUp(u"120"_s);
+    QCOMPARE(edit(u"Text8"_s)->text(), u"新世界商事"_s);
+    fillProduct(u"開き直し"_s);
+    registerProduct();
+    QVERIFY(products(m_path).isEmpty());
+    rows = products(other);
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(1).at(0).toString(), u"開き直し"_s);
+    QCOMPARE(rows.at(1).at(7).toString(), u"新世界商事"_s);
+}
+
+void TestNewsyohin::closingDiscardsSupplierPanelEdits_data()
+{
+    QTest::addColumn<bool>("cancelButton");
+    QTest::newRow("キャンセル") << true;
+    QTest::newRow("close box") << false;
+}
+
+void TestNewsyohin::closingDiscardsSupplierPanelEdits()
+{
+    QFETCH(bool, cancelButton);
+
+    openWindow();
+    lookUp(u"120"_s);
+    retype(u"Text8"_s, u"書き換え商事"_s);
+    retype(u"Text13"_s, u"099-999-9999"_s);
+    QCOMPARE(edit(u"Text8"_s)->text(), u"書き換え商事"_s);
+
+    if (cancelButton)
+        QTest::mouseClick(button(u"Command2"_s), Qt::LeftButton);
+    else
+        m_window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(m_window.isNull());
+
+    const auto suppliers = Test::querySql(
+        m_path, u"select torihiki_mei, torihiki_tel from torihiki where torihiki_code = 1200000"_s);
+    QCOMPARE(suppliers.size(), 1);
+    QCOMPARE(suppliers.first().at(0).toString(), u"テスト商事"_s);
+    QCOMPARE(suppliers.first().at(1).toString(), u"03-1234-5678"_s);
+}
+
+void TestNewsyohin::registrationCopiesPanelAsItReads()
+{
+    openWindow();
+    lookUp(u"120"_s);
+    retype(u"Text8"_s, u"改名商事"_s);
+    retype(u"Text9"_s, u"121"_s);
+    fillProduct();
+    registerProduct();
+
+    const auto rows = products(m_path);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().at(7).toString(), u"改名商事"_s);
+    QCOMPARE(rows.first().at(8).toLongLong(), units(121));
+    // The registration itself does not store the panel's edits.
+    QCOMPARE(Test::querySql(m_path, u"select count(*) from torihiki where torihiki_code = 1210000"_s)
+                 .first().first().toLongLong(), 0);
+}
+
+void TestNewsyohin::lookupStoresEditsOfSupplierItLeaves()
+{
+    openWindow();
+    lookUp(u"120"_s);
+    retype(u"Text13"_s, u"03-0000-0000"_s);
+    lookUp(u"130"_s);
+    QCOMPARE(edit(u"Text13"_s)->text(), u"06-9876-5432"_s);
+
+    const auto tel = Test::querySql(m_path, u"select torihiki_tel from torihiki where torihiki_code = 1200000"_s);
+    QCOMPARE(tel.first().first().toString(), u"03-0000-0000"_s);
+}
+
+void TestNewsyohin::lookupReportsPanelEditThatDoesNotFit()
+{
+    openWindow();
+    lookUp(u"120"_s);
+    retype(u"Text9"_s, u"百二十"_s);
+    Test::ModalCatcher catcher(m_testScope.get());
+    lookUp(u"130"_s);
+    QCOMPARE(catcher.count(), 1);
+    QVERIFY2(catcher.lastText().contains(u"「取引先コード」"_s), qPrintable(catcher.lastText()));
+    // The lookup stopped: the panel still holds the supplier with the text as typed.
+    QCOMPARE(edit(u"Text8"_s)->text(), u"テスト商事"_s);
+    QCOMPARE(edit(u"Text9"_s)->text(), u"百二十"_s);
+    QCOMPARE(Test::querySql(m_path, u"select count(*) from torihiki where torihiki_code = 1200000"_s)
+                 .first().first().toLongLong(), 1);
+}
+
+void TestNewsyohin::janCheckNote()
+{
+    openWindow();
+    lookUp(u"120"_s);
+    auto *note = m_window->findChild<QLabel *>(u"JANCheck"_s);
+    QVERIFY(note);
+    QLineEdit *jan = edit(u"Text5"_s);
+
+    jan->setFocus();
+    QTest::keyClicks(jan, u"490123456789"_s);
+    QCOMPARE(note->text(), u"チェックデジット不正 (正: 3)"_s); // padded to 13 digits
+    QTest::keyClick(jan, Qt::Key_4);
+    QCOMPARE(note->text(), u"チェックデジット正常"_s);
+    QVERIFY(note->isVisible());
+
+    jan->setText(u"4901234567890"_s);
+    QCOMPARE(note->text(), u"チェックデジット不正 (正: 4)"_s);
+    jan->setText(u"-99"_s);
+    QCOMPARE(note->text(), QString());
+    jan->setText(u"45123450"_s);
+    QCOMPARE(note->text(), u"チェックデジット正常"_s);
+
+    // A wrong check digit does not stop the registration.
+    fillProduct();
+    jan->setText(u"4901234567890"_s);
+    Test::ModalCatcher catcher(m_testScope.get());
+    registerProduct();
+    QCOMPARE(catcher.count(), 0);
+    QCOMPARE(products(m_path).first().at(4).toLongLong(), units(4901234567890));
+    QCOMPARE(note->text(), QString());
+}
+
+QTEST_MAIN(TestNewsyohin)
+#include "tst_newsyohin.moc"
