@@ -39,9 +39,11 @@ Newsyohin::Newsyohin(QWidget *parent)
     m_ui->HOWTO->show();
 
     m_syohin = new RecordSource(this);
+    m_syohin->setObjectName(u"syohin"_s);
     m_syohin->setRecordSource(QString(Table::syohin));
 
     m_torihiki = new RecordSource(this);
+    m_torihiki->setObjectName(u"torihiki"_s);
     m_torihiki->setRecordSource(QString(SqlText::noSupplier));
     m_supplierPanel = new FieldBinder(m_torihiki, this);
     m_supplierPanel->bind(m_ui->Text8, Field::torihiki_mei, m_ui->Label8->text());
