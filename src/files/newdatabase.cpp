@@ -2,6 +2,7 @@
 #include "ui_newdatabase.h"
 
 #include "app/messages.h"
+#include "app/windowlook.h"
 #include "catalogue/appfolder.h"
 #include "catalogue/sqltexts.h"
 #include "files/cataloguecopy.h"
@@ -18,8 +19,10 @@ NewDataBase::NewDataBase(CatalogueFiles *files, QWidget *parent)
     , m_ui(std::make_unique<Ui::NewDataBase>())
     , m_files(files)
 {
+    installJapaneseFontSubstitutes();
     m_ui->setupUi(this);
     setFixedSize(size());
+    scaleToScreen(this);
     connect(m_ui->Command1, &QPushButton::clicked, this, &NewDataBase::create);
     connect(m_ui->Command2, &QPushButton::clicked, this, &QWidget::close);
 }
