@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+
+namespace Merchalog::HowtoSetting {
+
+// howto.num in the application folder: its first item (up to the first comma or line end)
+// is a number; 0 shows the start-up guide, anything else (or no number at all) does not.
+QString filePath();
+
+// The first item of a setting file's contents as a number; nullopt when it is empty or not
+// a number. Blanks around the digits do not matter.
+std::optional<double> parseValue(QByteArrayView content);
+
+// Reads howto.num; nullopt when it is missing, unreadable, empty or not a number.
+std::optional<double> readValue();
+
+// Whether the start-up guide is to be shown: howto.num reads as 0.
+bool guideShownAtStart();
+
+// Switches the guide off for good: replaces howto.num by "1" CR LF. Returns false when the
+// file could not be written.
+bool switchGuideOff();
+
+} // namespace Merchalog::HowtoSetting
