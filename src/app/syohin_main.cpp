@@ -1,0 +1,360 @@
+#include "app/syohin_main.h"
+#include "ui_syohin_main.h"
+
+#include "app/fieldbinder.h"
+#include "app/messages.h"
+#include "app/windowlook.h"
+#include "catalogue/currentcatalogue.h"
+#include "catalogue/recordsource.h"
+#include "catalogue/sqltexts.h"
+#include "files/cataloguefiles.h"
+#include "files/newdatabase.h"
+#include "help/helphowto.h"
+#include "help/howtomerch.h"
+#include "help/howtosetting.h"
+#include "help/version.h"
+#include "products/newsyohin.h"
+#include "products/productdeletion.h"
+#include "search/searchtext.h"
+#include "suppliers/chagetorihiki.h"
+#include "suppliers/deletetorihiki.h"
+#include "suppliers/newtorihiki.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QScopedValueRollback>
+#include <QStatusBar>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace Merchalog {
+
+Syohin_Main::Syohin_Main(QWidget *parent)
+    : QMainWindow(parent)
+    , m_ui(std::make_unique<Ui::Syohin_Main>())
+    , m_data1(new RecordSource(this))
+{
+    installJapaneseFontSubstitutes();
+    m_ui->setupUi(this);
+    m_data1->setObjectName(u"Data1"_s);
+    scaleToScreen(m_ui->centralwidget);
+    // The client area keeps its size; the window fits around it, menu and status bar included,
+    // and cannot be resized.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    m_binder = new FieldBinder(m_data1, this);
+    m_files = new CatalogueFiles(this, m_data1, m_binder, this);
+
+    setUpGrid();
+    setUpDetailPanel();
+    setUpMenus();
+
+    connect(m_ui->SBumon_code, &QLineEdit::returnPressed, this, &Syohin_Main::search);
+    connect(m_ui->Search, &QLineEdit::returnPressed, this, &Syohin_Main::search);
+    connect(&CurrentCatalogue::instance(), &CurrentCatalogue::databaseNameChanged, this,
+            &Syohin_Main::updateTitle);
+    connect(m_files, &CatalogueFiles::statusMessage, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
+}
+
+Syohin_Main::~Syohin_Main()
+{
+    // The other windows end with the main window.
+    closeOtherWindows();
+}
+
+HOWTOMERCH *Syohin_Main::startUpGuide() const
+{
+    return m_howtomerch;
+}
+
+HELPHOWTO *Syohin_Main::helpWindow() const
+{
+    return m_helphowto;
+}
+
+Version *Syohin_Main::versionWindow() const
+{
+    return m_version;
+}
+
+void Syohin_Main::setUpGrid()
+{
+    QTableView *grid = m_ui->DBGrid1;
+    grid->setModel(m_data1);
+    grid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                          | QAbstractItemView::AnyKeyPressed
+                          | QAbstractItemView::SelectedClicked);
+    grid->installEventFilter(this);
+
+    // Fixed default sizes: nothing measures the rows, so a long list is read only as far as
+    // it is shown.
+    const double scale = screenScale(grid);
+    QHeaderView *columns = grid->horizontalHeader();
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    columns->setDefaultSectionSize(int(std::lround(96 * scale)));
+    columns->setHighlightSections(false);
+    QHeaderView *rows = grid->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Interactive);
+    rows->setMinimumSectionSize(int(std::lround(8 * scale)));
+    rows->setDefaultSectionSize(grid->fontMetrics().height() + int(std::lround(6 * scale)));
+    // The record selectors: the model marks the current record's header.
+    rows->setVisible(true);
+    rows->setSectionsClickable(false);
+    rows->setHighlightSections(false);
+    rows->setDefaultAlignment(Qt::AlignCenter);
+    rows->setFixedWidth(int(std::lround(20 * scale)));
+    grid->setShowGrid(true);
+    grid->setStyleSheet(u"QTableView#DBGrid1 { gridline-color: #404040; }"_s);
+
+    connect(grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &Syohin_Main::gridCurrentChanged);
+    connect(m_data1, &RecordSource::currentRowChanged, this, &Syohin_Main::syncGridToCurrent);
+    connect(m_data1, &QAbstractItemModel::modelReset, this, &Syohin_Main::syncGridToCurrent);
+}
+
+void Syohin_Main::setUpDetailPanel()
+{
+    const struct {
+        QLineEdit *edit;
+        QLabel *label;
+    } fields[] = {
+        {m_ui->Text1, m_ui->Label3},  {m_ui->Text2, m_ui->Label4},  {m_ui->Text3, m_ui->Label5},
+        {m_ui->Text4, m_ui->Label6},  {m_ui->Text5, m_ui->Label7},  {m_ui->Text6, m_ui->Label8},
+        {m_ui->Text7, m_ui->Label9},  {m_ui->Text8, m_ui->Label10}, {m_ui->Text9, m_ui->Label11},
+        {m_ui->Text10, m_ui->Label12}, {m_ui->Text11, m_ui->Label13},
+    };
+    static_assert(std::size(fields) == syohinFields.size());
+    for (std::size_t i = 0; i < syohinFields.size(); ++i)
+        m_binder->bind(fields[i].edit, syohinFields[i].name, fields[i].label->text());
+}
+
+void Syohin_Main::setUpMenus()
+{
+    // The separators keep their names, so every menu entry can be found by name.
+    const QList<QAction *> fileActions = m_ui->mnufile->actions();
+    int separators = 0;
+    for (QAction *action : fileActions) {
+        if (action->isSeparator())
+            action->setObjectName(separators++ == 0 ? u"mnufileline2"_s : u"mnufileline1"_s);
+    }
+
+    connect(m_ui->mnufileNew, &QAction::triggered, m_files, &CatalogueFiles::newDatabase);
+    connect(m_ui->mnufileOpen, &QAction::triggered, m_files, &CatalogueFiles::openCatalogue);
+    connect(m_ui->mnufileSave, &QAction::triggered, m_files, &CatalogueFiles::saveAs);
+    connect(m_ui->mnufileCSV, &QAction::triggered, m_files, &CatalogueFiles::exportCsv);
+    connect(m_ui->mnufilePrintPro, &QAction::triggered, m_files, &CatalogueFiles::printerSetup);
+    connect(m_ui->mnufilePrint, &QAction::triggered, this,
+            [this] { m_files->print(m_ui->centralwidget); });
+    connect(m_ui->mnufileExit, &QAction::triggered, this, &Syohin_Main::exitProgram);
+
+    const struct {
+        QAction *action;
+        SearchMode mode;
+    } modes[] = {
+        {m_ui->mnusearchNAME, SearchMode::Name},   {m_ui->mnusearchTORIHIKI, SearchMode::Supplier},
+        {m_ui->mnusearchPRICE, SearchMode::Price}, {m_ui->mnusearchEOS, SearchMode::Eos},
+        {m_ui->mnusearchJAN, SearchMode::Jan},
+    };
+    for (const auto &entry : modes) {
+        const SearchMode mode = entry.mode;
+        connect(entry.action, &QAction::triggered, this, [this, mode] { setSearchMode(mode); });
+    }
+
+    connect(m_ui->mnusyohinNEW, &QAction::triggered, this, [this] { showWindow(m_newsyohin); });
+    connect(m_ui->mnusyohinDelete, &QAction::triggered, this, &Syohin_Main::deleteProduct);
+    connect(m_ui->mnutorihikiNEW, &QAction::triggered, this, [this] { showWindow(m_newtorihiki); });
+    connect(m_ui->mnutorihikiChange, &QAction::triggered, this,
+            [this] { showWindow(m_chagetorihiki); });
+    connect(m_ui->mnutorihikiDelete, &QAction::triggered, this,
+            [this] { showWindow(m_deletetorihiki); });
+    connect(m_ui->mnuhelphowto, &QAction::triggered, this, [this] { showWindow(m_helphowto); });
+    connect(m_ui->mnuhelpVersion, &QAction::triggered, this, [this] { showWindow(m_version); });
+}
+
+void Syohin_Main::startUp()
+{
+    updateTitle();
+    m_files->setCatalogueFileName(m_data1->databaseName());
+    m_data1->setRecordSource(QString(SqlText::emptyProductView));
+    if (!m_data1->refresh()) {
+        reportRefreshFailure();
+        return;
+    }
+    if (HowtoSetting::guideShownAtStart())
+        showWindow(m_howtomerch);
+}
+
+void Syohin_Main::updateTitle()
+{
+    setWindowTitle(QString(applicationTitle) + " - "_L1 + m_data1->databaseName());
+}
+
+void Syohin_Main::setSearchMode(SearchMode mode)
+{
+    m_ui->Label2->setText(searchModeText(mode));
+}
+
+void Syohin_Main::search()
+{
+    // The label's caption is the mode.
+    const auto mode = searchModeFromText(m_ui->Label2->text());
+    if (!mode)
+        return;
+    const QString department = m_ui->SBumon_code->text();
+    const QString key = m_ui->Search->text();
+    const auto text = productSearchText(*mode, department, key);
+    if (!text) {
+        const QString problem = searchInputProblem(*mode, department, key);
+        if (!problem.isEmpty())
+            statusBar()->showMessage(problem);
+        return;
+    }
+    if (!storeCurrentEdits())
+        return;
+    m_data1->setRecordSource(*text);
+    if (!m_data1->refresh()) {
+        reportRefreshFailure();
+        return;
+    }
+    statusBar()->showMessage(u"%1件"_s.arg(m_data1->recordCount()));
+}
+
+void Syohin_Main::deleteProduct()
+{
+    finishGridEdit();
+    deleteCurrentProduct(m_data1, this);
+}
+
+void Syohin_Main::exitProgram()
+{
+    if (!storeCurrentEdits())
+        return;
+    closeOtherWindows();
+    m_exiting = true;
+    close();
+    QCoreApplication::quit();
+}
+
+void Syohin_Main::closeEvent(QCloseEvent *event)
+{
+    if (!m_exiting && !storeCurrentEdits()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+bool Syohin_Main::eventFilter(QObject *watched, QEvent *event)
+{
+    // Rows are never removed through the grid.
+    if (watched == m_ui->DBGrid1 && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete)
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool Syohin_Main::storeCurrentEdits()
+{
+    finishGridEdit();
+    return m_binder->commit(this);
+}
+
+void Syohin_Main::finishGridEdit()
+{
+    // An open cell editor hands its text to the record when it loses the focus.
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && focus != m_ui->DBGrid1 && m_ui->DBGrid1->isAncestorOf(focus))
+        m_ui->DBGrid1->setFocus(Qt::OtherFocusReason);
+}
+
+void Syohin_Main::gridCurrentChanged(const QModelIndex &current)
+{
+    if (m_syncingGrid || !current.isValid())
+        return;
+    if (current.row() == m_data1->currentRow() || m_data1->setCurrentRow(current.row()))
+        return;
+    // The record cannot be left: its edit does not fit. Once the click is over, put the grid
+    // back on it and say which field is wrong.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            syncGridToCurrent();
+            m_binder->reportStoreFailure(this);
+        },
+        Qt::QueuedConnection);
+}
+
+void Syohin_Main::syncGridToCurrent()
+{
+    QScopedValueRollback guard(m_syncingGrid, true);
+    QTableView *grid = m_ui->DBGrid1;
+    const int row = m_data1->currentRow();
+    const QModelIndex current = grid->currentIndex();
+    if (row < 0 || m_data1->columnCount() == 0) {
+        grid->selectionModel()->clear();
+    } else if (!current.isValid() || current.row() != row) {
+        const QModelIndex index = m_data1->index(row, current.isValid() ? current.column() : 0);
+        grid->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        grid->scrollTo(index);
+    }
+}
+
+void Syohin_Main::reportRefreshFailure()
+{
+    // A pending edit that cannot be stored gets its message box; everything else that stops a
+    // refresh is only noted in the status bar.
+    if (m_binder->reportStoreFailure(this))
+        return;
+    switch (m_data1->lastError()) {
+    case RecordSource::Error::OpenFailed:
+        statusBar()->showMessage(
+            u"データベース「%1」を開けません。"_s.arg(m_data1->databaseName()));
+        break;
+    case RecordSource::Error::BadStatement:
+        statusBar()->showMessage(u"検索条件が正しくないため、検索できませんでした。"_s);
+        break;
+    default:
+        statusBar()->showMessage(u"検索できませんでした。"_s);
+        break;
+    }
+}
+
+void Syohin_Main::closeOtherWindows()
+{
+    // Discarded at once, without their closing steps.
+    delete m_howtomerch.data();
+    delete m_helphowto.data();
+    delete m_version.data();
+    delete m_newsyohin.data();
+    delete m_newtorihiki.data();
+    delete m_chagetorihiki.data();
+    delete m_deletetorihiki.data();
+    if (m_files)
+        delete m_files->newDataBaseWindow();
+}
+
+template<class Window>
+Window *Syohin_Main::showWindow(QPointer<Window> &window)
+{
+    if (window) {
+        if (window->isMinimized())
+            window->showNormal();
+        window->show();
+        window->raise();
+        window->activateWindow();
+        return window;
+    }
+    // Independent windows: the main window stays usable, and each can go to the front.
+    window = new Window;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    return window;
+}
+
+} // namespace Merchalog
