@@ -43,11 +43,11 @@ Deletetorihiki::~Deletetorihiki() = default;
 
 void Deletetorihiki::showCurrentRecord()
 {
-    m_ui->Text1->setText(m_data1->text(QString(Field::torihiki_mei)));
-    m_ui->Text2->setText(m_data1->text(QString(Field::torihiki_add)));
-    m_ui->Text3->setText(m_data1->text(QString(Field::torihiki_tel)));
-    m_ui->Text4->setText(m_data1->text(QString(Field::torihiki_post)));
-    m_ui->Text5->setText(m_data1->text(QString(Field::torihiki_code)));
+    m_ui->Text1->setText(m_data1->text(Field::torihiki_mei));
+    m_ui->Text2->setText(m_data1->text(Field::torihiki_add));
+    m_ui->Text3->setText(m_data1->text(Field::torihiki_tel));
+    m_ui->Text4->setText(m_data1->text(Field::torihiki_post));
+    m_ui->Text5->setText(m_data1->text(Field::torihiki_code));
     for (QLineEdit *edit : {m_ui->Text1, m_ui->Text2, m_ui->Text3, m_ui->Text4, m_ui->Text5})
         edit->setCursorPosition(0);
 }

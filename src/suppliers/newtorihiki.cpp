@@ -86,7 +86,7 @@ void NEWtorihiki::registerSupplier()
         {Field::torihiki_post, m_ui->Text5->text()},
     }};
     for (const auto &[field, value] : values) {
-        if (!m_data1->setValue(QString(field), value)) {
+        if (!m_data1->setValue(field, value)) {
             m_data1->cancelUpdate();
             return;
         }
