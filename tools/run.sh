@@ -1,25 +1,87 @@
 #!/usr/bin/env bash
-# Builds the program and runs it in its application folder (build/app). With no display it
-# runs on a virtual display, saves a screenshot of the main window and ends the program.
+# Builds the program and runs it in its application folder (<build>/app).
+# With a display it simply runs. With none it runs on a virtual display, saves a screenshot
+# of the main window to <build>/merchalog-screenshot.png, prints its path and ends the
+# program. MERCHALOG_SCREENSHOTS=all also saves the help windows and the version window.
+# MERCHALOG_BUILD_DIR chooses another build folder (only the program is built there).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/build.sh
-app=build/app
-[ -f "$app/howto.num" ] || printf '0' > "$app/howto.num"
+build="${MERCHALOG_BUILD_DIR:-build}"
+if [ "$build" = build ]; then
+    bash tools/build.sh
+else
+    bash tools/setup.sh
+    cmake -S . -B "$build" >/dev/null
+    cmake --build "$build" -j"$(nproc)" --target merchalog
+fi
+build="$(cd "$build" && pwd)"
+app="$build/app"
+# A fresh installation shows the start-up guide and works on an empty catalogue.
+[ -f "$app/howto.num" ] || printf '0\r\n' > "$app/howto.num"
 [ -e "$app/database.mdb" ] || cp "$app/database.dft" "$app/database.mdb"
 cd "$app"
 if [ -n "${DISPLAY:-}" ]; then
     exec ./merchalog
 fi
-shot="$(cd .. && pwd)/merchalog-screenshot.png"
+
+shot="$build/merchalog-screenshot.png"
 display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill "$app_pid" 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do DISPLAY="$display" xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-DISPLAY="$display" ./merchalog &
+app_pid=""
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY="$display"
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+./merchalog &
 app_pid=$!
-DISPLAY="$display" xdotool search --sync --name "Merchalog - " >/dev/null
+main_id="$(xdotool search --sync --name '^Merchalog - ' | head -n1)"
+
+# Waits up to two seconds for a window titled exactly $1 and prints its id.
+find_window() {
+    for _ in $(seq 20); do
+        id="$(xdotool search --name "^$1\$" 2>/dev/null | head -n1 || true)"
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# There is no window manager to arrange the windows: put the main window top left and the
+# start-up guide (shown while howto.num holds 0) beside it.
+xdotool windowmove --sync "$main_id" 0 0 || true
+if guide_id="$(find_window 'HOW TO Merchalog')"; then
+    xdotool windowmove "$guide_id" 820 0 || true
+fi
 sleep 1
-DISPLAY="$display" import -window root "$shot"
+import -window "$main_id" "$shot"
 echo "Screenshot of the main window: $shot"
+
+if [ "${MERCHALOG_SCREENSHOTS:-}" = all ]; then
+    if [ -n "${guide_id:-}" ]; then
+        import -window "$guide_id" "$build/merchalog-guide.png"
+        echo "Screenshot of the start-up guide: $build/merchalog-guide.png"
+    fi
+    xdotool windowfocus --sync "$main_id"
+    xdotool key alt+h h
+    if help_id="$(find_window 'HOW　TO　Merchalog')"; then
+        xdotool windowmove "$help_id" 820 460 || true
+        sleep 0.5
+        import -window "$help_id" "$build/merchalog-help.png"
+        echo "Screenshot of the help window: $build/merchalog-help.png"
+    fi
+    xdotool windowfocus --sync "$main_id"
+    xdotool key alt+h v
+    if version_id="$(find_window 'バージョン情報')"; then
+        xdotool windowmove "$version_id" 0 500 || true
+        sleep 0.5
+        import -window "$version_id" "$build/merchalog-version.png"
+        echo "Screenshot of the version window: $build/merchalog-version.png"
+    fi
+    import -window root "$build/merchalog-screen.png"
+    echo "Screenshot of the whole screen: $build/merchalog-screen.png"
+fi

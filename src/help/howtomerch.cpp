@@ -14,7 +14,9 @@ HOWTOMERCH::HOWTOMERCH(QWidget *parent)
     installJapaneseFontSubstitutes();
     m_ui->setupUi(this);
     scaleToScreen(this);
-    styleHowtoLabels(m_ui->Label1, m_ui->Label5);
+    styleHowtoLabels(m_ui->Label1, m_ui->Label5,
+                     {m_ui->Label2, m_ui->Label3, m_ui->Label4, m_ui->Label5, m_ui->Label6,
+                      m_ui->Label7});
 
     connect(m_ui->Command1, &QPushButton::clicked, this, &HOWTOMERCH::switchOff);
     connect(m_ui->Command2, &QPushButton::clicked, this, &QWidget::close);
