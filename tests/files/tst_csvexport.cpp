@@ -89,6 +89,8 @@ void TestCsvExport::shiftJis_data()
 
     QTest::newRow("header title") << u"商品名"_s << QByteArray::fromHex("8fa4956996bc") << 0;
     QTest::newRow("ascii with quote") << u"a\"b,c"_s << QByteArray("a\"b,c") << 0;
+    // The platform's converter swaps these the IBM way; the Microsoft table keeps them.
+    QTest::newRow("control codes") << u"\u001A\u001C\u007F"_s << QByteArray::fromHex("1a1c7f") << 0;
     QTest::newRow("trail byte 5C") << u"ソ表"_s << QByteArray::fromHex("835c955c") << 0;
     QTest::newRow("half-width katakana") << u"ｱｶﾞ"_s << QByteArray::fromHex("b1b6de") << 0;
     QTest::newRow("NEC circled one") << u"①"_s << QByteArray::fromHex("8740") << 0;
