@@ -499,15 +499,6 @@ void TestCatalogueFiles::openSwitchesEveryRecordSource()
     QCOMPARE(supplierWindow.databaseName(), other);
     RecordSource openedLater;
     QCOMPARE(openedLater.databaseName(), other);
-
-    // A product appended by a window opened later lands in the opened file.
-    openedLater.setRecordSource(QString(SqlText::productAppend));
-    QVERIFY(openedLater.refresh());
-    QVERIFY(openedLater.addNew());
-    QVERIFY(openedLater.setValue(Field::syohin_mei, u"開いた先"_s));
-    QVERIFY(openedLater.update());
-    QCOMPARE(productCount(other), 1);
-    QCOMPARE(productCount(m_start), 2);
 }
 
 void TestCatalogueFiles::openCancelRestoresName()
@@ -644,16 +635,6 @@ void TestCatalogueFiles::saveAsCopiesAndSwitches()
     m_dialogs->answers.push_back(std::nullopt);
     m_files->openCatalogue();
     QCOMPARE(m_files->catalogueFileName(), copy);
-
-    // Work goes on in the copy, the original stays as it was.
-    RecordSource syohin;
-    syohin.setRecordSource(QString(SqlText::productAppend));
-    QVERIFY(syohin.refresh());
-    QVERIFY(syohin.addNew());
-    QVERIFY(syohin.setValue(Field::syohin_mei, u"コピー後"_s));
-    QVERIFY(syohin.update());
-    QCOMPARE(productCount(copy), 3);
-    QCOMPARE(productCount(m_start), 2);
 }
 
 void TestCatalogueFiles::saveAsReplacesExistingFile()
