@@ -1,0 +1,401 @@
+// Catalogue files that are not what they should be: missing, empty, foreign, cut short,
+// write-protected, or gone from under an open record source. Nothing may crash, no file may
+// appear, no stored row may change, and every refused write says why.
+
+#include "catalogue/connection.h"
+#include "catalogue/recordsource.h"
+#include "catalogue/sqltexts.h"
+#include "cataloguescan.h"
+#include "testsupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace Merchalog;
+
+namespace {
+
+QByteArray fileDigest(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result();
+}
+
+// Every name in a folder, recursively, to notice files that appear (journals included).
+QStringList listing(const QString &folder)
+{
+    QStringList names;
+    const QDir dir(folder);
+    for (const QFileInfo &info : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                                                   QDir::Name)) {
+        names << info.fileName();
+        if (info.isDir()) {
+            for (const QString &inner : listing(info.filePath()))
+                names << info.fileName() + u'/' + inner;
+        }
+    }
+    return names;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestHostileFiles : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void foreignFilesAreRefusedUntouched_data();
+    void foreignFilesAreRefusedUntouched();
+    void writeProtectedCatalogueOpensButRefusesEveryWrite();
+    void writeProtectedFolderRefusesWritesWholly();
+    void anotherUserCannotWriteAReadOnlyCatalogue();
+    void vanishedFolderRefusesWritesAndCreatesNothing_data();
+    void vanishedFolderRefusesWritesAndCreatesNothing();
+
+private:
+    // Makes a file or folder write-protected even for root; false when this system cannot.
+    bool protect(const QString &path);
+    // Tries every kind of write through record sources; each must fail with WriteFailed.
+    void everyWriteIsRefused(const QString &path);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+    QStringList m_protected;
+};
+
+void TestHostileFiles::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_path = m_dir->filePath(u"catalogue.mdb"_s);
+    QVERIFY(Test::makeCatalogue(m_path));
+    QVERIFY(Crash::seedProducts(m_path, 1, 300, 400));
+}
+
+void TestHostileFiles::cleanup()
+{
+    // Lift the protection so the folder can be removed, also after a failure.
+    for (const QString &path : std::as_const(m_protected)) {
+        if (::geteuid() == 0)
+            QProcess::execute(u"chattr"_s, {u"-i"_s, path});
+        ::chmod(QFile::encodeName(path).constData(), QFileInfo(path).isDir() ? 0700 : 0600);
+    }
+    m_protected.clear();
+    m_dir.reset();
+}
+
+bool TestHostileFiles::protect(const QString &path)
+{
+    const bool folder = QFileInfo(path).isDir();
+    if (::geteuid() != 0) {
+        m_protected << path;
+        return ::chmod(QFile::encodeName(path).constData(), folder ? 0555 : 0444) == 0;
+    }
+    // Root ignores permission bits; the immutable attribute stops root too (where the
+    // file system has it).
+    if (QStandardPaths::findExecutable(u"chattr"_s).isEmpty())
+        return false;
+    QProcess chattr;
+    chattr.start(u"chattr"_s, {u"+i"_s, path});
+    if (!chattr.waitForFinished() || chattr.exitCode() != 0)
+        return false;
+    m_protected << path;
+    // Make sure it took: root must now fail to create a file beside or write into it.
+    if (folder)
+        return !QFile(path + u"/probe"_s).open(QIODevice::WriteOnly);
+    return !QFile(path).open(QIODevice::ReadWrite);
+}
+
+void TestHostileFiles::foreignFilesAreRefusedUntouched_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("expected"); // OpenError
+    QTest::newRow("missing") << u"missing"_s << int(OpenError::Missing);
+    QTest::newRow("zero bytes") << u"empty"_s << int(OpenError::NotCatalogue);
+    QTest::newRow("text file") << u"text"_s << int(OpenError::NotDatabase);
+    QTest::newRow("folder of that name") << u"folder"_s << int(OpenError::NotDatabase);
+    QTest::newRow("first 100 bytes of a catalogue") << u"cut100"_s << int(OpenError::NotDatabase);
+    QTest::newRow("first half of a catalogue") << u"half"_s << int(OpenError::NotDatabase);
+    QTest::newRow("catalogue short of its last page") << u"lastpage"_s << int(OpenError::NotDatabase);
+    QTest::newRow("SQLite file without our tables") << u"foreign"_s << int(OpenError::NotCatalogue);
+    QTest::newRow("our mark, a table short of a field") << u"nofield"_s << int(OpenError::NotCatalogue);
+}
+
+void TestHostileFiles::foreignFilesAreRefusedUntouched()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, expected);
+    const QString path = m_dir->filePath(u"other.mdb"_s);
+    const QByteArray real = [&] {
+        QFile file(m_path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    QVERIFY(real.size() > 100000);
+
+    if (kind == u"empty"_s) {
+        QVERIFY(writeFile(path, {}));
+    } else if (kind == u"text"_s) {
+        QVERIFY(writeFile(path, u"商品名,標準価格\r\nコーラ,100\r\n"_s.toUtf8()));
+    } else if (kind == u"folder"_s) {
+        QVERIFY(QDir(m_dir->path()).mkdir(u"other.mdb"_s));
+    } else if (kind == u"cut100"_s) {
+        QVERIFY(writeFile(path, real.left(100)));
+    } else if (kind == u"half"_s) {
+        QVERIFY(writeFile(path, real.left(real.size() / 2)));
+    } else if (kind == u"lastpage"_s) {
+        QVERIFY(writeFile(path, real.left(real.size() - 4096)));
+    } else if (kind == u"foreign"_s) {
+        QVERIFY(writeFile(path, {}));
+        QVERIFY(Test::execSql(path, u"CREATE TABLE syohin_old (a TEXT); INSERT INTO syohin_old VALUES ('x');"_s));
+    } else if (kind == u"nofield"_s) {
+        QVERIFY(writeFile(path, {}));
+        QVERIFY(Test::execSql(path, catalogueSchemaSql().replace(u", bumon_AU CURRENCY"_s, QString())));
+    }
+    const QStringList filesBefore = listing(m_dir->path());
+    const QByteArray digestBefore = fileDigest(path);
+
+    QCOMPARE(int(Connection::check(path)), expected);
+
+    // The product list and the registration windows both meet the file.
+    RecordSource list;
+    list.setDatabaseName(path);
+    list.setRecordSource(QString(SqlText::allProducts));
+    QVERIFY(!list.refresh());
+    QCOMPARE(list.lastError(), RecordSource::Error::OpenFailed);
+    QVERIFY(!list.errorString().isEmpty());
+    QCOMPARE(list.recordCount(), 0);
+    QVERIFY(!list.hasCurrentRecord());
+    QVERIFY(!list.removeCurrentRecord());
+
+    for (const QLatin1StringView text : {SqlText::productAppend, SqlText::supplierAppend}) {
+        RecordSource registration;
+        registration.setDatabaseName(path);
+        registration.setRecordSource(QString(text));
+        QVERIFY(!registration.refresh());
+        QVERIFY(!registration.addNew());
+        QVERIFY(!registration.setText(Field::syohin_mei, u"新商品"_s));
+        QVERIFY(!registration.update());
+    }
+
+    QCOMPARE(listing(m_dir->path()), filesBefore);
+    QCOMPARE(fileDigest(path), digestBefore);
+}
+
+void TestHostileFiles::everyWriteIsRefused(const QString &path)
+{
+    // Registration of a product, as the new-product window does it.
+    RecordSource syohin;
+    syohin.setDatabaseName(path);
+    syohin.setRecordSource(QString(SqlText::productAppend));
+    QVERIFY2(syohin.refresh(), qPrintable(syohin.errorString())); // reading still works
+    QCOMPARE(syohin.recordCount(), 300);
+    QVERIFY(syohin.addNew());
+    const QStringList texts = Crash::productTexts(1001, 0, 10);
+    for (std::size_t i = 0; i < syohinFields.size(); ++i)
+        QVERIFY(syohin.setText(QString(syohinFields[i].name), texts.at(qsizetype(i))));
+    QVERIFY(!syohin.update());
+    QCOMPARE(syohin.lastError(), RecordSource::Error::WriteFailed);
+    QVERIFY(!syohin.errorString().isEmpty());
+    syohin.cancelUpdate();
+
+    // Registration of a supplier.
+    RecordSource torihiki;
+    torihiki.setDatabaseName(path);
+    torihiki.setRecordSource(QString(SqlText::supplierAppend));
+    QVERIFY(torihiki.refresh());
+    QVERIFY(torihiki.addNew());
+    const QStringList supplier = Crash::supplierTexts(7, 10);
+    for (std::size_t i = 0; i < torihikiFields.size(); ++i)
+        QVERIFY(torihiki.setText(QString(torihikiFields[i].name), supplier.at(qsizetype(i))));
+    QVERIFY(!torihiki.update());
+    QCOMPARE(torihiki.lastError(), RecordSource::Error::WriteFailed);
+    torihiki.cancelUpdate();
+
+    // An edit in the detail panel, stored when another row is clicked: refused, and the
+    // record stays where it is with the edit still pending.
+    RecordSource list;
+    list.setDatabaseName(path);
+    list.setRecordSource(QString(SqlText::allProducts));
+    QVERIFY(list.refresh());
+    QVERIFY(list.setText(Field::syohin_master, u"1"_s));
+    QVERIFY(!list.setCurrentRow(1));
+    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
+    QVERIFY(!list.errorString().isEmpty());
+    QCOMPARE(list.currentRow(), 0);
+    QCOMPARE(list.text(Field::syohin_master), u"1"_s);
+    list.cancelUpdate();
+
+    // Deleting the selected product.
+    QVERIFY(list.setCurrentRow(2));
+    QVERIFY(!list.removeCurrentRecord());
+    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
+    QVERIFY(!list.errorString().isEmpty());
+}
+
+void TestHostileFiles::writeProtectedCatalogueOpensButRefusesEveryWrite()
+{
+    if (!protect(m_path))
+        QSKIP("this file system cannot write-protect a file against root (no chattr +i)");
+    const QStringList filesBefore = listing(m_dir->path());
+    const QByteArray digestBefore = fileDigest(m_path);
+
+    QCOMPARE(Connection::check(m_path), OpenError::None);
+    everyWriteIsRefused(m_path);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(fileDigest(m_path), digestBefore);
+    QCOMPARE(listing(m_dir->path()), filesBefore);
+    const Crash::Scan scan = Crash::scanTable(m_path, true);
+    QVERIFY2(scan.sound(), qPrintable(scan.report()));
+    QCOMPARE(scan.rows, qint64(300));
+}
+
+void TestHostileFiles::writeProtectedFolderRefusesWritesWholly()
+{
+    // The file itself is writable, but no journal can be made beside it: SQLite must refuse
+    // the write rather than change the file without one.
+    if (!protect(m_dir->path()))
+        QSKIP("this file system cannot write-protect a folder against root (no chattr +i)");
+    const QStringList filesBefore = listing(m_dir->path());
+    const QByteArray digestBefore = fileDigest(m_path);
+
+    everyWriteIsRefused(m_path);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(fileDigest(m_path), digestBefore);
+    QCOMPARE(listing(m_dir->path()), filesBefore);
+}
+
+void TestHostileFiles::anotherUserCannotWriteAReadOnlyCatalogue()
+{
+    // The crash driver, run as an ordinary user on a file only root may write, tries to
+    // register, edit and delete; every attempt must fail with the reason and store nothing.
+    const QString driver = QString::fromUtf8(MERCHALOG_BINARY_DIR "/tests/reliability/crashdriver");
+    const QString setpriv = QStandardPaths::findExecutable(u"setpriv"_s);
+    if (::geteuid() != 0 || setpriv.isEmpty())
+        QSKIP("needs root and setpriv to run the driver as nobody");
+    QVERIFY(QFileInfo(driver).isExecutable());
+    QVERIFY(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0444) == 0);
+    const QByteArray digestBefore = fileDigest(m_path);
+    const QStringList filesBefore = listing(m_dir->path());
+
+    const QStringList asNobody{u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s, driver};
+    const QList<QStringList> runs{
+        {u"products"_s, m_path, u"1001"_s, u"3"_s},
+        {u"suppliers"_s, m_path, u"1"_s, u"3"_s},
+        {u"delete"_s, m_path, u"1"_s, u"3"_s},
+        {u"edit"_s, m_path, u"1"_s},
+    };
+    for (const QStringList &arguments : runs) {
+        QProcess process;
+        process.start(setpriv, asNobody + arguments);
+        QVERIFY(process.waitForFinished(60000));
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        if (!out.contains(u"ready"_s) && err.contains(u"setpriv"_s))
+            QSKIP(qPrintable(u"setpriv cannot switch users here: "_s + err));
+        QVERIFY2(out.contains(u"ready"_s), qPrintable(arguments.first() + u": "_s + out + err));
+        QVERIFY2(!out.contains(u"ok "_s) && !out.contains(u"deleted "_s) && !out.contains(u"edited "_s),
+                 qPrintable(out));
+        // "fail KEY 5 MESSAGE": WriteFailed with the reason.
+        const QRegularExpression refused(u"^fail \\d+ %1 \\S.*$"_s.arg(int(RecordSource::Error::WriteFailed)),
+                                         QRegularExpression::MultilineOption);
+        QVERIFY2(refused.match(out).hasMatch(), qPrintable(arguments.first() + u": "_s + out));
+        QCOMPARE(process.exitCode(), 1);
+    }
+    QCOMPARE(fileDigest(m_path), digestBefore);
+    QCOMPARE(listing(m_dir->path()), filesBefore);
+}
+
+void TestHostileFiles::vanishedFolderRefusesWritesAndCreatesNothing_data()
+{
+    QTest::addColumn<bool>("removed"); // removed, or moved elsewhere
+    QTest::newRow("folder removed") << true;
+    QTest::newRow("folder moved") << false;
+}
+
+void TestHostileFiles::vanishedFolderRefusesWritesAndCreatesNothing()
+{
+    QFETCH(bool, removed);
+    const QString folder = m_dir->filePath(u"shop"_s);
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + u"/catalogue.mdb"_s;
+    QVERIFY(QFile::rename(m_path, path));
+
+    RecordSource list;
+    list.setDatabaseName(path);
+    list.setRecordSource(QString(SqlText::allProducts));
+    QVERIFY(list.refresh());
+    RecordSource syohin;
+    syohin.setDatabaseName(path);
+    syohin.setRecordSource(QString(SqlText::productAppend));
+    QVERIFY(syohin.refresh());
+    QVERIFY(list.setText(Field::syohin_master, u"5"_s));
+
+    const QString moved = m_dir->filePath(u"moved"_s);
+    if (removed)
+        QVERIFY(QDir(folder).removeRecursively());
+    else
+        QVERIFY(QDir().rename(folder, moved));
+
+    // The pending edit is refused when the row is left, and so is a deletion.
+    QVERIFY(!list.setCurrentRow(1));
+    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
+    QVERIFY(!list.errorString().isEmpty());
+    list.cancelUpdate();
+    QVERIFY(!list.removeCurrentRecord());
+    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
+
+    // A registration begun on the open result is refused too.
+    QVERIFY(syohin.addNew());
+    const QStringList texts = Crash::productTexts(1001, 0, 10);
+    for (std::size_t i = 0; i < syohinFields.size(); ++i)
+        QVERIFY(syohin.setText(QString(syohinFields[i].name), texts.at(qsizetype(i))));
+    QVERIFY(!syohin.update());
+    QCOMPARE(syohin.lastError(), RecordSource::Error::WriteFailed);
+    syohin.cancelUpdate();
+    // And the next one cannot even start.
+    QVERIFY(!syohin.refresh());
+    QCOMPARE(syohin.lastError(), RecordSource::Error::OpenFailed);
+    QVERIFY(!syohin.addNew());
+
+    QVERIFY(!QFileInfo::exists(folder));
+    QCOMPARE(listing(m_dir->path()), removed ? QStringList() : QStringList({u"moved"_s, u"moved/catalogue.mdb"_s}));
+    if (!removed) {
+        const Crash::Scan scan = Crash::scanTable(moved + u"/catalogue.mdb"_s, true);
+        QVERIFY2(scan.sound(), qPrintable(scan.report()));
+        QCOMPARE(scan.rows, qint64(300));
+        QCOMPARE(scan.versions.value(1), 0);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestHostileFiles)
+#include "tst_hostilefiles.moc"
