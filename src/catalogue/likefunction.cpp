@@ -526,8 +526,9 @@ void numberTextFunction(sqlite3_context *context, int, sqlite3_value **arguments
         sqlite3_result_value(context, arguments[0]);
         return;
     }
-    const QByteArray text = Currency::fromUnits(sqlite3_value_int64(arguments[0])).toPlainText().toLatin1();
-    sqlite3_result_text(context, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+    char text[Currency::maxTextLength];
+    const int length = Currency::fromUnits(sqlite3_value_int64(arguments[0])).writePlainText(text);
+    sqlite3_result_text(context, text, length, SQLITE_TRANSIENT);
 }
 
 } // namespace

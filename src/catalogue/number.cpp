@@ -135,40 +135,54 @@ std::optional<Currency> Currency::parse(QStringView text)
 
 namespace {
 
-QString formatUnits(std::int64_t units, bool zeroBeforePoint)
+int formatUnits(std::int64_t units, bool zeroBeforePoint, char *out)
 {
     const bool negative = units < 0;
+    // Negate in unsigned arithmetic so that the minimum formats too.
     const std::uint64_t magnitude = negative ? ~std::uint64_t(units) + 1 : std::uint64_t(units);
-    const std::uint64_t whole = magnitude / Currency::unitsPerOne;
+    std::uint64_t whole = magnitude / Currency::unitsPerOne;
     std::uint64_t fraction = magnitude % Currency::unitsPerOne;
 
-    QString text;
+    char *p = out;
     if (negative)
-        text += u'-';
-    if (whole != 0 || fraction == 0 || zeroBeforePoint)
-        text += QString::number(whole);
-    if (fraction != 0) {
-        int width = 4;
-        while (fraction % 10 == 0) {
-            fraction /= 10;
-            --width;
-        }
-        text += u'.';
-        text += QString::number(fraction).rightJustified(width, u'0');
+        *p++ = '-';
+    if (whole != 0 || fraction == 0 || zeroBeforePoint) {
+        char digits[20];
+        int n = 0;
+        do {
+            digits[n++] = char('0' + whole % 10);
+            whole /= 10;
+        } while (whole != 0);
+        while (n > 0)
+            *p++ = digits[--n];
     }
-    return text;
+    if (fraction != 0) {
+        *p++ = '.';
+        for (std::uint64_t place = Currency::unitsPerOne / 10; fraction != 0; place /= 10) {
+            *p++ = char('0' + fraction / place);
+            fraction %= place;
+        }
+    }
+    return int(p - out);
 }
 
 } // namespace
 
+int Currency::writePlainText(char *buffer) const
+{
+    return formatUnits(m_units, true, buffer);
+}
+
 QString Currency::toPlainText() const
 {
-    return formatUnits(m_units, true);
+    char buffer[maxTextLength];
+    return QString::fromLatin1(buffer, formatUnits(m_units, true, buffer));
 }
 
 QString Currency::toExportText() const
 {
-    return formatUnits(m_units, false);
+    char buffer[maxTextLength];
+    return QString::fromLatin1(buffer, formatUnits(m_units, false, buffer));
 }
 
 std::optional<std::int16_t> parseSmallInt(QStringView text)

@@ -39,6 +39,11 @@ public:
     // leading or trailing zeros, a point only with a fraction ("12.5", "1980", "0.5", "0").
     QString toPlainText() const;
 
+    // The plain text written into a buffer of at least maxTextLength bytes, without
+    // allocating (for SQL functions called once per row); returns the length.
+    static constexpr int maxTextLength = 21; // "-922337203685477.5808"
+    int writePlainText(char *buffer) const;
+
     // The same text, used wherever a number is shown (grid, bound fields).
     QString toDisplayText() const { return toPlainText(); }
 

@@ -172,6 +172,8 @@ void TestNumber::plainText()
     QCOMPARE(value.toPlainText(), plain);
     QCOMPARE(value.toDisplayText(), plain);
     QCOMPARE(value.toExportText(), exported);
+    char buffer[Currency::maxTextLength];
+    QCOMPARE(QByteArray(buffer, value.writePlainText(buffer)), plain.toLatin1());
 }
 
 // What goes into a statement must read back as the same value; step through the range
