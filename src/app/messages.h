@@ -6,10 +6,16 @@ class QWidget;
 
 namespace Merchalog {
 
+class RecordSource;
+
 // The program's name: message-box caption and the start of the main window's title.
 inline constexpr QLatin1StringView applicationTitle{"Merchalog"};
 
 // Shows a modal message box: the text, one OK button, no icon, captioned "Merchalog".
 void showMessage(QWidget *parent, const QString &text);
+
+// After a record-source call failed: when the file refused the change (read-only, moved away,
+// busy), says so and returns true; other failures stay silent and return false.
+bool reportWriteFailure(QWidget *parent, const RecordSource &source);
 
 } // namespace Merchalog

@@ -185,6 +185,7 @@ bool Newsyohin::appendProduct()
         }
     }
     if (!m_syohin->update()) {
+        reportWriteFailure(this, *m_syohin);
         m_syohin->cancelUpdate();
         return false;
     }

@@ -70,7 +70,8 @@ void Deletetorihiki::deleteSupplier()
     }
     // Removes the current supplier only. After a removal nothing is current, so pressing
     // again before the next lookup removes nothing.
-    m_data1->removeCurrentRecord();
+    if (!m_data1->removeCurrentRecord())
+        reportWriteFailure(this, *m_data1);
 }
 
 } // namespace Merchalog

@@ -92,6 +92,7 @@ void NEWtorihiki::registerSupplier()
         }
     }
     if (!m_data1->update()) {
+        reportWriteFailure(this, *m_data1);
         m_data1->cancelUpdate();
         return;
     }
