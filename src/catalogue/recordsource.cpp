@@ -410,20 +410,8 @@ bool RecordSource::update()
         m_editMode = EditMode::None;
         return true;
     }
-    if (!m_connection || !m_table) {
-        fail(Error::WriteFailed, u"レコードソースが開かれていません。"_s);
+    if (!checkWritable())
         return false;
-    }
-    if (!m_connection->isStillPresent()) {
-        fail(Error::WriteFailed, u"カタログファイルが見つかりません（移動または削除されました）: %1"_s
-                                     .arg(QDir::toNativeSeparators(m_connection->filePath())));
-        return false;
-    }
-    if (m_connection->isReadOnly()) {
-        fail(Error::WriteFailed, u"カタログファイルは読み取り専用です: %1"_s
-                                     .arg(QDir::toNativeSeparators(m_connection->filePath())));
-        return false;
-    }
 
     QList<int> columns = values.keys();
     std::sort(columns.begin(), columns.end());
@@ -498,13 +486,13 @@ void RecordSource::cancelUpdate()
     Q_EMIT currentValuesChanged();
 }
 
-bool RecordSource::deleteCurrent()
+bool RecordSource::checkWritable()
 {
-    clearError();
-    if (m_current < 0 || m_editMode == EditMode::Adding) {
-        fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
+    if (!m_connection || !m_table) {
+        fail(Error::WriteFailed, u"レコードソースが開かれていません。"_s);
         return false;
     }
+    // A file moved away or deleted while open would take the change with it unseen.
     if (!m_connection->isStillPresent()) {
         fail(Error::WriteFailed, u"カタログファイルが見つかりません（移動または削除されました）: %1"_s
                                      .arg(QDir::toNativeSeparators(m_connection->filePath())));
@@ -515,6 +503,18 @@ bool RecordSource::deleteCurrent()
                                      .arg(QDir::toNativeSeparators(m_connection->filePath())));
         return false;
     }
+    return true;
+}
+
+bool RecordSource::deleteCurrent()
+{
+    clearError();
+    if (m_current < 0 || m_editMode == EditMode::Adding) {
+        fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
+        return false;
+    }
+    if (!checkWritable())
+        return false;
     const Bookmark key = m_keys[std::size_t(m_current)];
     StatementGuard stmt;
     if (!prepare(m_connection->handle(), u"DELETE FROM %1 WHERE rowid = ?"_s.arg(quoteIdentifier(m_table->name)), stmt)) {

@@ -168,6 +168,7 @@ private:
     void clearError();
     bool ensureConnection();
     bool storeCurrent();
+    bool checkWritable();
     Row readRow(Bookmark key) const;
     const Row &cachedRow(int index) const;
     void setCurrent(int row);
