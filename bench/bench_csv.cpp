@@ -8,6 +8,8 @@
 #include "catalogue/sqltexts.h"
 #include "files/csvwriter.h"
 
+#include "benchsupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,28 +26,10 @@
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
+using Bench::out;
+using Bench::timeMs;
 
 namespace {
-
-QTextStream out(stdout);
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double timeMs(const std::function<void()> &work, int runs)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    return median(times);
-}
 
 qint64 peakResidentKb()
 {
@@ -91,21 +75,16 @@ int main(int argc, char *argv[])
     }, runs);
 
     const double ratio = shell > 0 ? ours / shell : 0;
-    out << "catalogue " << path << ", median of " << runs << " runs\n"
+    out() << "catalogue " << path << ", median of " << runs << " runs\n"
         << "export: " << result.rows << " rows, " << QFileInfo(ourFile).size() / 1024 << " KB in "
         << QString::number(ours, 'f', 1) << " ms; peak memory grew " << peakGrowth / 1024 << " MB\n"
         << "sqlite3 -csv: " << QFileInfo(shellFile).size() / 1024 << " KB in " << QString::number(shell, 'f', 1)
         << " ms\n"
         << "ratio " << QString::number(ratio, 'f', 2) << '\n';
 
-    int failures = 0;
-    auto check = [&failures](bool ok, const QString &what) {
-        out << (ok ? "  ok    " : "  MISSED ") << what << '\n';
-        failures += ok ? 0 : 1;
-    };
-    check(result.ok, u"export succeeded"_s);
-    check(ratio <= 2.0, u"within 2x of the shell"_s);
-    check(peakGrowth < 64 * 1024, u"rows not held in memory (peak grew under 64 MB)"_s);
-    out << (failures == 0 ? "all targets met\n" : "some targets missed\n");
-    return failures == 0 ? 0 : 1;
+    Bench::Verdict verdict;
+    verdict.check(result.ok, u"export succeeded"_s);
+    verdict.check(ratio <= 2.0, u"within 2x of the shell"_s);
+    verdict.check(peakGrowth < 64 * 1024, u"rows not held in memory (peak grew under 64 MB)"_s);
+    return verdict.finish();
 }

@@ -6,6 +6,8 @@
 #include "catalogue/number.h"
 #include "catalogue/recordsource.h"
 
+#include "benchsupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,28 +22,10 @@
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
+using Bench::out;
+using Bench::timeMs;
 
 namespace {
-
-QTextStream out(stdout);
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double timeMs(const std::function<void()> &work, int runs)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    return median(times);
-}
 
 // The shell's time for a query, output discarded; its own start-up is measured and taken off.
 // The shell reads the row ids of the matching rows, as a refresh does.
@@ -80,17 +64,6 @@ QString sampleJan(const QString &path)
     return jan;
 }
 
-struct Verdict
-{
-    int failures = 0;
-    void check(bool ok, const QString &what)
-    {
-        out << (ok ? "  ok    " : "  MISSED ") << what << '\n';
-        if (!ok)
-            ++failures;
-    }
-};
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -122,8 +95,8 @@ int main(int argc, char *argv[])
          u"select rowid from syohin where syohin_JAN<>-990000 and syohin_mei glob '*コーラ*'"_s, 2.0},
     };
 
-    Verdict verdict;
-    out << "catalogue " << path << ", median of " << runs << " runs\n";
+    Bench::Verdict verdict;
+    out() << "catalogue " << path << ", median of " << runs << " runs\n";
     RecordSource source;
     source.setDatabaseName(path);
     for (const Case &c : cases) {
@@ -131,7 +104,7 @@ int main(int argc, char *argv[])
         bool ok = true;
         const double ours = timeMs([&] { ok = source.refresh() && ok; }, runs);
         const double shell = shellMs(path, c.shellQuery, runs);
-        out << c.name << ": " << source.recordCount() << " rows, refresh " << QString::number(ours, 'f', 2)
+        out() << c.name << ": " << source.recordCount() << " rows, refresh " << QString::number(ours, 'f', 2)
             << " ms, sqlite3 shell " << QString::number(shell, 'f', 2) << " ms, ratio "
             << QString::number(shell > 0 ? ours / shell : 0, 'f', 2) << '\n';
         verdict.check(ok, c.name + u" refresh succeeded"_s);
@@ -158,7 +131,7 @@ int main(int argc, char *argv[])
     for (int row = last; row > last - 40 && row >= 0; --row)
         source.data(source.index(row, 0));
     const double lastScreen = double(timer.nsecsElapsed()) / 1e6;
-    out << "all products: " << source.recordCount() << " rows, refresh " << QString::number(refreshAll, 'f', 1)
+    out() << "all products: " << source.recordCount() << " rows, refresh " << QString::number(refreshAll, 'f', 1)
         << " ms, held in " << held / 1024 << " MB more resident memory; first screen (40 rows, " << cells
         << " cells) " << QString::number(firstScreen, 'f', 2) << " ms; last screen "
         << QString::number(lastScreen, 'f', 2) << " ms\n";
@@ -166,6 +139,5 @@ int main(int argc, char *argv[])
     verdict.check(held < 64 * 1024, u"1,000,000-row result held in under 64 MB"_s);
     verdict.check(firstScreen < 100.0, u"first screen read in under 100 ms"_s);
 
-    out << (verdict.failures == 0 ? "all targets met\n" : "some targets missed\n");
-    return verdict.failures == 0 ? 0 : 1;
+    return verdict.finish();
 }

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds everything, makes a catalogue of 1,000,000 products (once; kept in build/), and runs
+# the search and CSV-export benchmarks beside the sqlite3 shell.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/build.sh
+catalogue=build/bench-1m.mdb
+if [ ! -f "$catalogue" ]; then
+    echo "Generating $catalogue (1,000,000 products, 5,000 suppliers, 300 departments)..."
+    build/bench/generate_catalogue "$catalogue" 1000000 5000 300
+fi
+status=0
+build/bench/bench_search "$catalogue" 5 || status=1
+build/bench/bench_csv "$catalogue" 3 || status=1
+exit $status
