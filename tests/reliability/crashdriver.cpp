@@ -10,7 +10,7 @@
 // Options: --name-size N (filler of names), --busy-timeout MS, --unsafe (no journal, no
 // synchronisation: for showing that the checks notice damage).
 //
-// Lines written: "ready", "ok KEY ROWID", "deleted KEY", "gone KEY", "edited KEY VERSION",
+// Lines written: "ready", "begin KEY" (a write starts), "ok KEY ROWID", "deleted KEY", "gone KEY", "edited KEY VERSION",
 // "duplicate KEY", "fail KEY ERROR MESSAGE", "done".
 
 #include "catalogue/currentcatalogue.h"
@@ -101,6 +101,7 @@ bool append(RecordSource &source, const QString &appendText, const std::array<Fi
             return false;
         }
     }
+    say(u"begin %1"_s.arg(key));
     if (!source.update()) {
         sayFailure(key, source);
         source.cancelUpdate();
@@ -172,6 +173,7 @@ int deleteProducts(qint64 first, qint64 count, const Options &options)
             say(u"gone %1"_s.arg(key));
             continue;
         }
+        say(u"begin %1"_s.arg(key));
         if (!source.removeCurrentRecord()) {
             sayFailure(key, source);
             ++failures;
@@ -197,6 +199,8 @@ int editProducts(int version, const Options &options)
     const int nameColumn = source.fieldIndex(Field::syohin_mei);
     for (int row = 0; row < source.recordCount(); ++row) {
         // Clicking another row stores what was typed into the detail panel for the last one.
+        if (pendingKey)
+            say(u"begin %1"_s.arg(pendingKey));
         if (!source.setCurrentRow(row)) {
             sayFailure(pendingKey, source);
             return 1;
@@ -214,6 +218,8 @@ int editProducts(int version, const Options &options)
         }
         pendingKey = header->key;
     }
+    if (pendingKey)
+        say(u"begin %1"_s.arg(pendingKey));
     if (!source.storePending()) {
         sayFailure(pendingKey, source);
         return 1;

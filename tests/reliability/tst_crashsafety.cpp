@@ -11,6 +11,7 @@
 #include "cataloguescan.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -18,6 +19,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <memory>
 #include <optional>
@@ -59,6 +61,19 @@ struct Run
     bool done() const { return lines.contains(u"done"_s); }
 };
 
+// Names of this many characters spread each product over about 75 pages of the file, so a
+// write takes long enough for kills to land inside it.
+constexpr int largeName = 100000;
+
+// When to kill the driver: after a delay from the moment it is ready, or once it begins
+// its n-th write, a few microseconds into it.
+struct KillPlan
+{
+    int delayMs = 0;
+    int atWrite = 0;
+    int microseconds = 0;
+};
+
 // Counts for the report at the end of each test.
 struct Tally
 {
@@ -90,14 +105,15 @@ private Q_SLOTS:
     void twoProgramsWritingAtOnceLoseNothing();
 
 private:
-    Run runDriver(const QStringList &arguments, std::optional<int> killAfterMs);
-    int randomDelay() { return int(m_random.bounded(m_maxDelay + 1)); }
+    Run runDriver(const QStringList &arguments, std::optional<KillPlan> kill);
+    KillPlan randomKill();
     QString registrationCycle(const QString &mode, const QStringList &options, qint64 *stored, Tally *tally);
     void report(const char *what, const Tally &tally);
 
     QString m_driver;
     int m_kills = 25;
     int m_maxDelay = 100;
+    int m_writeMicros = 1000;
     QRandomGenerator m_random;
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;
@@ -112,8 +128,23 @@ void TestCrashSafety::initTestCase()
     m_maxDelay = environmentNumber("MERCHALOG_CRASH_MAX_DELAY_MS", m_maxDelay);
     const quint32 seed = quint32(environmentNumber("MERCHALOG_CRASH_SEED", int(QRandomGenerator::global()->bounded(1 << 30))));
     m_random.seed(seed);
-    qInfo("crash driver %s, %d kills per test, delays up to %d ms, seed %u", qPrintable(m_driver), m_kills,
-          m_maxDelay, seed);
+
+    // On a slow disk a write takes longer: kills must still come after some writes, so the
+    // delays stretch over several of them.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"calibration.mdb"_s);
+    QVERIFY(Test::makeCatalogue(path));
+    QElapsedTimer timer;
+    timer.start();
+    QProcess process;
+    process.start(m_driver, {u"products"_s, path, u"1"_s, u"5"_s, u"--name-size"_s, QString::number(largeName)});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 0);
+    const int perWrite = int(timer.elapsed() / 5);
+    m_writeMicros = std::max(1000, perWrite * 1000);
+    m_maxDelay = std::max(m_maxDelay, 4 * perWrite);
+    qInfo("crash driver %s, %d kills per test, about %d ms a write, delays up to %d ms, seed %u",
+          qPrintable(m_driver), m_kills, perWrite, m_maxDelay, seed);
 }
 
 void TestCrashSafety::init()
@@ -129,7 +160,20 @@ void TestCrashSafety::cleanup()
     m_dir.reset();
 }
 
-Run TestCrashSafety::runDriver(const QStringList &arguments, std::optional<int> killAfterMs)
+KillPlan TestCrashSafety::randomKill()
+{
+    KillPlan plan;
+    if (m_random.bounded(2) == 0) {
+        plan.delayMs = int(m_random.bounded(m_maxDelay + 1));
+    } else {
+        // Most damage can only happen while a write is under way: aim there half the time.
+        plan.atWrite = 1 + int(m_random.bounded(4));
+        plan.microseconds = int(m_random.bounded(m_random.bounded(2) ? 500 : m_writeMicros));
+    }
+    return plan;
+}
+
+Run TestCrashSafety::runDriver(const QStringList &arguments, std::optional<KillPlan> kill)
 {
     Run run;
     QProcess process;
@@ -144,7 +188,17 @@ Run TestCrashSafety::runDriver(const QStringList &arguments, std::optional<int> 
         process.waitForReadyRead(1000);
         out += process.readAllStandardOutput();
     }
-    if (killAfterMs && process.state() == QProcess::Running && !process.waitForFinished(*killAfterMs)) {
+    if (kill && kill->atWrite > 0) {
+        while (out.count("\nbegin ") < kill->atWrite && process.state() == QProcess::Running) {
+            process.waitForReadyRead(1000);
+            out += process.readAllStandardOutput();
+        }
+        if (process.state() == QProcess::Running) {
+            QThread::usleep(kill->microseconds);
+            process.kill(); // SIGKILL
+            run.killed = true;
+        }
+    } else if (kill && process.state() == QProcess::Running && !process.waitForFinished(kill->delayMs)) {
         process.kill(); // SIGKILL
         run.killed = true;
     }
@@ -170,7 +224,7 @@ void TestCrashSafety::report(const char *what, const Tally &tally)
 QString TestCrashSafety::registrationCycle(const QString &mode, const QStringList &options, qint64 *stored, Tally *tally)
 {
     const Run run = runDriver(QStringList{mode, m_path, QString::number(*stored + 1), u"1000000"_s} + options,
-                              randomDelay());
+                              randomKill());
     ++tally->runs;
     if (!run.killed && !run.finished)
         return u"the driver did not run: "_s + run.errors;
@@ -210,11 +264,11 @@ QString TestCrashSafety::registrationCycle(const QString &mode, const QStringLis
 
 void TestCrashSafety::killedProductRegistrationLosesNothing()
 {
-    // Long names put each product over several pages of the file.
     Tally tally;
     qint64 stored = 0;
     while (tally.kills < m_kills) {
-        const QString fault = registrationCycle(u"products"_s, {u"--name-size"_s, u"3000"_s}, &stored, &tally);
+        const QString fault = registrationCycle(u"products"_s, {u"--name-size"_s, QString::number(largeName)},
+                                                &stored, &tally);
         QVERIFY2(fault.isEmpty(), qPrintable(u"after %1 kills: "_s.arg(tally.kills) + fault));
         QVERIFY2(tally.runs < 3 * m_kills + 10, "the driver keeps finishing before it is killed");
     }
@@ -245,7 +299,7 @@ void TestCrashSafety::killedProductDeletionLosesNothing()
     Tally tally;
     while (tally.kills < m_kills) {
         const Run run = runDriver({u"delete"_s, m_path, QString::number(next), QString::number(last - next + 1)},
-                                  randomDelay());
+                                  randomKill());
         ++tally.runs;
         QVERIFY2(run.killed || run.finished, qPrintable(run.errors));
         QVERIFY2(run.failures().isEmpty(), qPrintable(run.failures().join(u'\n')));
@@ -296,7 +350,7 @@ void TestCrashSafety::killedDetailEditLosesNothing()
     int version = 1;
     Tally tally;
     while (tally.kills < m_kills) {
-        const Run run = runDriver({u"edit"_s, m_path, QString::number(version)}, randomDelay());
+        const Run run = runDriver({u"edit"_s, m_path, QString::number(version)}, randomKill());
         ++tally.runs;
         QVERIFY2(run.killed || run.finished, qPrintable(run.errors));
         QVERIFY2(run.failures().isEmpty(), qPrintable(run.failures().join(u'\n')));
@@ -342,7 +396,8 @@ void TestCrashSafety::checksNoticeDamageWithoutJournal()
     qint64 stored = 0;
     QString fault;
     while (fault.isEmpty() && tally.kills < maxKills && tally.runs < 3 * maxKills) {
-        fault = registrationCycle(u"products"_s, {u"--name-size"_s, u"3000"_s, u"--unsafe"_s}, &stored, &tally);
+        fault = registrationCycle(u"products"_s, {u"--name-size"_s, QString::number(largeName), u"--unsafe"_s},
+                                  &stored, &tally);
     }
     report("without journal", tally);
     QVERIFY2(!fault.isEmpty(), "no damage found after killing a writer without a journal");
