@@ -4,6 +4,7 @@
 # leaves the failing input in build-fuzz/artifacts.
 #
 #   tools/fuzz.sh [seconds-per-target] [target...]     (default 60 s, every target)
+#   FUZZ_SEED=1 tools/fuzz.sh 5                        (a repeatable short run, as CI does)
 #
 # New inputs that find new code stay in build-fuzz/corpus/<target>; copy the interesting
 # ones into fuzz/corpus/<target> by hand.
@@ -44,7 +45,8 @@ for target in "${targets[@]}"; do
     if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         "$build/fuzz/$target" "$corpus" "${dict[@]}" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$(max_len "$target")" \
-        -artifact_prefix="$build/artifacts/$target-" -print_final_stats=1 >"$log" 2>&1; then
+        -artifact_prefix="$build/artifacts/$target-" -print_final_stats=1 ${FUZZ_SEED:+-seed="$FUZZ_SEED"} \
+        >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         echo "   ok: ${runs:-?} executions, corpus $(ls "$corpus" | wc -l) files"
     else

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test headless.
+# Builds everything and runs every test headless: a short, repeatable run of every fuzz target
+# on its committed corpus, then the whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
+FUZZ_SEED=1 bash tools/fuzz.sh 5
 export QT_QPA_PLATFORM=offscreen
 cd build
 ctest --output-on-failure -j"$(nproc)"
