@@ -1,11 +1,22 @@
 #include "testsupport.h"
 
+#include "app/syohin_main.h"
+#include "catalogue/appfolder.h"
 #include "catalogue/connection.h"
+#include "catalogue/currentcatalogue.h"
+#include "catalogue/recordsource.h"
+#include "catalogue/schema.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -208,6 +219,192 @@ void typeText(QWidget *w, const QString &text)
         else
             QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
+}
+
+void overtype(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    if (text.isEmpty())
+        QTest::keyClick(edit, Qt::Key_Backspace);
+    else
+        typeText(edit, text);
+}
+
+void typeAndEnter(QLineEdit *edit, const QString &text)
+{
+    overtype(edit, text);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+void click(QPushButton *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+namespace {
+
+template<class T>
+T *child(const QObject *window, const QString &name)
+{
+    auto *found = window->findChild<T *>(name);
+    if (!found)
+        qWarning("no %s named %s", T::staticMetaObject.className(), qPrintable(name));
+    return found;
+}
+
+} // namespace
+
+QLineEdit *lineEdit(const QObject *window, const QString &name)
+{
+    return child<QLineEdit>(window, name);
+}
+
+QPushButton *pushButton(const QObject *window, const QString &name)
+{
+    return child<QPushButton>(window, name);
+}
+
+void trigger(const QObject *window, const QString &actionName)
+{
+    if (auto *action = child<QAction>(window, actionName))
+        action->trigger();
+}
+
+void fill(const QObject *window, const QStringList &texts)
+{
+    for (int i = 0; i < texts.size(); ++i)
+        lineEdit(window, QStringLiteral("Text%1").arg(i + 1))->setText(texts.at(i));
+}
+
+QStringList fieldTexts(const QObject *window, int count)
+{
+    QStringList texts;
+    for (int i = 1; i <= count; ++i)
+        texts << lineEdit(window, QStringLiteral("Text%1").arg(i))->text();
+    return texts;
+}
+
+QStringList tabOrder(int steps)
+{
+    QStringList order;
+    for (int i = 0; i < steps; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << QApplication::focusWidget()->objectName();
+    }
+    return order;
+}
+
+bool showWindow(QWidget *window, bool active)
+{
+    window->show();
+    if (!active)
+        return QTest::qWaitForWindowExposed(window);
+    QApplication::setActiveWindow(window);
+    return QTest::qWaitForWindowActive(window);
+}
+
+std::unique_ptr<Syohin_Main> startMain()
+{
+    auto window = std::make_unique<Syohin_Main>();
+    window->show();
+    window->startUp();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window.get()))
+        qWarning("main window not active");
+    return window;
+}
+
+void clickRow(QTableView *grid, int row)
+{
+    const QRect cell = grid->visualRect(grid->model()->index(row, 0));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+QStringList listedNames(const RecordSource *source)
+{
+    QStringList names;
+    const int column = source->fieldIndex(Field::syohin_mei);
+    for (int row = 0; row < source->rowCount(); ++row)
+        names << source->data(source->index(row, column)).toString();
+    return names;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QList<QVariantList> productsIn(const QString &path)
+{
+    return querySql(path, QStringLiteral("select syohin_mei, syohin_master, syohin_sale, syohin_genka, syohin_JAN, "
+                                         "syohin_EOS, syohin_EOStani, syohin_torihiki, syohin_torihikicode, "
+                                         "bumon_code, bumon_AU from syohin order by rowid"));
+}
+
+QList<QVariantList> suppliersIn(const QString &path)
+{
+    return querySql(path, QStringLiteral("select torihiki_mei, torihiki_add, torihiki_tel, torihiki_code, "
+                                         "torihiki_post from torihiki order by rowid"));
+}
+
+QVariantList supplierRow(const QString &mei, const QString &add, const QString &tel, qint64 codeUnits,
+                         const QString &post)
+{
+    return {mei, add, tel, QVariant::fromValue(codeUnits), post};
+}
+
+QVariant sqlValue(const QString &path, const QString &sql)
+{
+    return querySql(path, sql).value(0).value(0);
+}
+
+bool shuffleProductColumns(const QString &path)
+{
+    return execSql(path, QStringLiteral(
+        "CREATE TABLE shuffled (bumon_AU CURRENCY, syohin_JAN CURRENCY, syohin_torihiki TEXT, syohin_mei TEXT, "
+        "bumon_code CURRENCY, syohin_sale CURRENCY, syohin_EOStani SMALLINT, syohin_master CURRENCY, "
+        "syohin_torihikicode CURRENCY, syohin_genka CURRENCY, syohin_EOS CURRENCY);"
+        "INSERT INTO shuffled (rowid, bumon_AU, syohin_JAN, syohin_torihiki, syohin_mei, bumon_code, syohin_sale, "
+        "syohin_EOStani, syohin_master, syohin_torihikicode, syohin_genka, syohin_EOS) SELECT rowid, bumon_AU, "
+        "syohin_JAN, syohin_torihiki, syohin_mei, bumon_code, syohin_sale, syohin_EOStani, syohin_master, "
+        "syohin_torihikicode, syohin_genka, syohin_EOS FROM syohin;"
+        "DROP TABLE syohin; ALTER TABLE shuffled RENAME TO syohin;"));
+}
+
+TestFolder::TestFolder()
+    : m_previousCurrent(QDir::currentPath())
+{
+    if (!m_dir.isValid())
+        return;
+    QDir::setCurrent(m_dir.path());
+    AppFolder::setPathOverride(m_dir.path());
+    m_catalogue = m_dir.filePath(QStringLiteral("database.mdb"));
+    CurrentCatalogue::instance().setDatabaseName(QString(CurrentCatalogue::startName));
+    m_valid = Test::makeCatalogue(m_catalogue);
+}
+
+TestFolder::~TestFolder()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    CurrentCatalogue::instance().setDatabaseName(QString(CurrentCatalogue::startName));
+    AppFolder::setPathOverride({});
+    QDir::setCurrent(m_previousCurrent);
+}
+
+QString TestFolder::makeCatalogue(const QString &name) const
+{
+    const QString path = m_dir.filePath(name);
+    return Test::makeCatalogue(path) ? path : QString();
 }
 
 } // namespace Merchalog::Test

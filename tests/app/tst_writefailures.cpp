@@ -1,15 +1,19 @@
 // Registrations and deletions on a catalogue the file system will not let us change: the
 // user is told, and nothing is stored or removed.
-#include "catalogue/currentcatalogue.h"
+#include "testsupport.h"
+
 #include "products/newsyohin.h"
 #include "suppliers/deletetorihiki.h"
 #include "suppliers/newtorihiki.h"
-#include "suppliers/supplierwindowtest.h"
 
+#include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace Merchalog;
+using namespace Merchalog::Test;
 
 class TestWriteFailures : public QObject
 {
@@ -19,105 +23,79 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void productRegistrationIsRefusedWithMessage();
-    void supplierRegistrationIsRefusedWithMessage();
-    void supplierDeletionIsRefusedWithMessage();
+    void writeIsRefusedWithMessage_data();
+    void writeIsRefusedWithMessage();
 
 private:
-    bool protect();
-    QString countOf(const QString &table) const;
-
-    std::unique_ptr<Test::TempCatalogues> m_catalogues;
-    QString m_path;
+    std::unique_ptr<TestFolder> m_folder;
     bool m_protected = false;
 };
 
 void TestWriteFailures::init()
 {
-    m_catalogues = std::make_unique<Test::TempCatalogues>();
-    m_path = m_catalogues->make(u"database.mdb"_s);
-    QVERIFY(Test::insertSupplier(m_path, {u"テスト商事"_s, u"東京"_s, u"03"_s, u"120"_s, u"100"_s}));
-    CurrentCatalogue::instance().setDatabaseName(m_path);
+    m_folder = std::make_unique<TestFolder>();
+    QVERIFY(m_folder->isValid());
+    QVERIFY(insertSupplier(m_folder->catalogue(), {u"テスト商事"_s, u"東京"_s, u"03"_s, u"120"_s, u"100"_s}));
 }
 
 void TestWriteFailures::cleanup()
 {
     if (m_protected)
-        QProcess::execute(u"chattr"_s, {u"-i"_s, m_path});
+        QProcess::execute(u"chattr"_s, {u"-i"_s, m_folder->catalogue()});
     m_protected = false;
-    CurrentCatalogue::instance().setDatabaseName(QString(CurrentCatalogue::startName));
-    m_catalogues.reset();
+    m_folder.reset();
 }
 
-// Makes the catalogue immutable, which holds even against root (our CI runs as root, where
-// file permissions are not enforced).
-bool TestWriteFailures::protect()
+void TestWriteFailures::writeIsRefusedWithMessage_data()
 {
-    if (QStandardPaths::findExecutable(u"chattr"_s).isEmpty())
-        return false;
-    m_protected = QProcess::execute(u"chattr"_s, {u"+i"_s, m_path}) == 0;
-    return m_protected;
+    QTest::addColumn<QString>("window");
+    QTest::newRow("product registration") << u"product"_s;
+    QTest::newRow("supplier registration") << u"supplier"_s;
+    QTest::newRow("supplier deletion") << u"deletion"_s;
 }
 
-QString TestWriteFailures::countOf(const QString &table) const
+void TestWriteFailures::writeIsRefusedWithMessage()
 {
-    return Test::querySql(m_path, u"select count(*) from "_s + table).value(0).value(0).toString();
-}
+    QFETCH(QString, window);
 
-void TestWriteFailures::productRegistrationIsRefusedWithMessage()
-{
-    if (!protect())
+    // Makes the catalogue immutable, which holds even against root (our CI runs as root, where
+    // file permissions are not enforced).
+    const QString path = m_folder->catalogue();
+    if (QStandardPaths::findExecutable(u"chattr"_s).isEmpty()
+        || !(m_protected = QProcess::execute(u"chattr"_s, {u"+i"_s, path}) == 0))
         QSKIP("this file system cannot write-protect a file against root (no chattr +i)");
-    Newsyohin window;
-    window.show();
-    Test::enterCode(Test::lineEdit(&window, u"Text16"_s), u"120"_s);
-    const QStringList values{u"緑茶"_s, u"100"_s, u"90"_s, u"70"_s, u"4901234567894"_s, u"1001"_s, u"12"_s};
-    for (int i = 0; i < values.size(); ++i)
-        Test::lineEdit(&window, u"Text%1"_s.arg(i + 1))->setText(values.at(i));
-    Test::lineEdit(&window, u"Text14"_s)->setText(u"3"_s);
-    Test::lineEdit(&window, u"Text15"_s)->setText(u"1"_s);
+    const auto before = querySql(path, u"select * from torihiki"_s);
 
-    Test::ModalCatcher catcher;
-    Test::click(Test::pushButton(&window, u"Command1"_s));
+    std::unique_ptr<QWidget> w;
+    QString typedName;
+    if (window == u"product") {
+        w = std::make_unique<Newsyohin>();
+        w->show();
+        typeAndEnter(lineEdit(w.get(), u"Text16"_s), u"120"_s);
+        fill(w.get(), {u"緑茶"_s, u"100"_s, u"90"_s, u"70"_s, u"4901234567894"_s, u"1001"_s, u"12"_s});
+        lineEdit(w.get(), u"Text14"_s)->setText(u"3"_s);
+        lineEdit(w.get(), u"Text15"_s)->setText(u"1"_s);
+        typedName = u"緑茶"_s;
+    } else if (window == u"supplier") {
+        w = std::make_unique<NEWtorihiki>();
+        w->show();
+        fill(w.get(), {u"山田物産"_s, u"大阪"_s, u"06"_s, u"130"_s, u"530"_s});
+        typedName = u"山田物産"_s;
+    } else {
+        w = std::make_unique<Deletetorihiki>();
+        w->show();
+        typeAndEnter(lineEdit(w.get(), u"Text6"_s), u"120"_s);
+        typedName = u"テスト商事"_s;
+    }
+
+    ModalCatcher catcher;
+    click(pushButton(w.get(), u"Command1"_s));
     QCOMPARE(catcher.count(), 1);
     QVERIFY2(catcher.lastText().startsWith(u"データベースに書き込めませんでした。"_s), qPrintable(catcher.lastText()));
-    QCOMPARE(countOf(u"syohin"_s), u"0"_s);
-    // The typed product stays for another try.
-    QCOMPARE(Test::lineEdit(&window, u"Text1"_s)->text(), u"緑茶"_s);
-}
-
-void TestWriteFailures::supplierRegistrationIsRefusedWithMessage()
-{
-    if (!protect())
-        QSKIP("this file system cannot write-protect a file against root (no chattr +i)");
-    NEWtorihiki window;
-    window.show();
-    const QStringList values{u"山田物産"_s, u"大阪"_s, u"06"_s, u"130"_s, u"530"_s};
-    for (int i = 0; i < values.size(); ++i)
-        Test::lineEdit(&window, u"Text%1"_s.arg(i + 1))->setText(values.at(i));
-
-    Test::ModalCatcher catcher;
-    Test::click(Test::pushButton(&window, u"Command1"_s));
-    QCOMPARE(catcher.count(), 1);
-    QVERIFY2(catcher.lastText().startsWith(u"データベースに書き込めませんでした。"_s), qPrintable(catcher.lastText()));
-    QCOMPARE(countOf(u"torihiki"_s), u"1"_s);
-    QCOMPARE(Test::lineEdit(&window, u"Text1"_s)->text(), u"山田物産"_s);
-}
-
-void TestWriteFailures::supplierDeletionIsRefusedWithMessage()
-{
-    if (!protect())
-        QSKIP("this file system cannot write-protect a file against root (no chattr +i)");
-    Deletetorihiki window;
-    window.show();
-    Test::enterCode(Test::lineEdit(&window, u"Text6"_s), u"120"_s);
-    QCOMPARE(Test::lineEdit(&window, u"Text1"_s)->text(), u"テスト商事"_s);
-
-    Test::ModalCatcher catcher;
-    Test::click(Test::pushButton(&window, u"Command1"_s));
-    QCOMPARE(catcher.count(), 1);
-    QVERIFY2(catcher.lastText().startsWith(u"データベースに書き込めませんでした。"_s), qPrintable(catcher.lastText()));
-    QCOMPARE(countOf(u"torihiki"_s), u"1"_s);
+    QCOMPARE(sqlValue(path, u"select count(*) from syohin"_s).toInt(), 0);
+    QCOMPARE(querySql(path, u"select * from torihiki"_s), before);
+    // What was typed or looked up stays for another try.
+    QCOMPARE(lineEdit(w.get(), u"Text1"_s)->text(), typedName);
 }
 
 QTEST_MAIN(TestWriteFailures)

@@ -1,18 +1,19 @@
-#include "supplierwindowtest.h"
+#include "testsupport.h"
 
+#include "catalogue/currentcatalogue.h"
 #include "suppliers/deletetorihiki.h"
 
+#include <QApplication>
+#include <QLineEdit>
 #include <QPointer>
+#include <QTest>
 
-#include <memory>
-
+using namespace Qt::StringLiterals;
 using namespace Merchalog;
 using namespace Merchalog::Test;
 
 namespace {
-
 const QString selectFirst = u"検索取引先コードから削除する取引先を選択してください。"_s;
-
 } // namespace
 
 class TestDeletetorihiki : public QObject
@@ -33,21 +34,22 @@ private Q_SLOTS:
     void actsOnNewlyOpenedCatalogue();
 
 private:
-    Deletetorihiki *openWindow();
+    void openWindow();
+    void lookUp(const QString &code) { typeAndEnter(lineEdit(m_window, u"Text6"_s), code); }
     QLineEdit *field(int number) const { return lineEdit(m_window, u"Text%1"_s.arg(number)); }
-    QStringList shownSupplier() const; // Text1..Text5
+    void press(const QString &button) { click(pushButton(m_window, button)); }
+    QStringList names() const;
 
-    std::unique_ptr<TempCatalogues> m_files;
+    std::unique_ptr<TestFolder> m_folder;
     QString m_path;
     QPointer<Deletetorihiki> m_window;
 };
 
 void TestDeletetorihiki::init()
 {
-    m_files = std::make_unique<TempCatalogues>();
-    m_path = m_files->make(u"database.mdb"_s);
-    QVERIFY(!m_path.isEmpty());
-    CurrentCatalogue::instance().setDatabaseName(m_path);
+    m_folder = std::make_unique<TestFolder>();
+    QVERIFY(m_folder->isValid());
+    m_path = m_folder->catalogue();
     QVERIFY(insertSupplier(m_path, {u"丸山商事"_s, u"東京都千代田区"_s, u"03-1111-1111"_s, u"120"_s, u"100-0001"_s}));
     QVERIFY(insertSupplier(m_path, {u"川村物産"_s, u"大阪府大阪市"_s, u"06-2222-2222"_s, u"130"_s, u"530-0001"_s}));
 }
@@ -55,42 +57,33 @@ void TestDeletetorihiki::init()
 void TestDeletetorihiki::cleanup()
 {
     delete m_window;
-    CurrentCatalogue::instance().setDatabaseName(QString(CurrentCatalogue::startName));
-    m_files.reset();
+    m_folder.reset();
 }
 
-Deletetorihiki *TestDeletetorihiki::openWindow()
+void TestDeletetorihiki::openWindow()
 {
     m_window = new Deletetorihiki;
-    m_window->show();
-    if (!QTest::qWaitForWindowExposed(m_window))
+    if (!showWindow(m_window))
         qWarning("window not exposed");
-    return m_window;
 }
 
-QStringList TestDeletetorihiki::shownSupplier() const
+QStringList TestDeletetorihiki::names() const
 {
-    QStringList texts;
-    for (int i = 1; i <= 5; ++i)
-        texts << field(i)->text();
-    return texts;
+    QStringList names;
+    for (const QVariantList &row : suppliersIn(m_path))
+        names << row.at(0).toString();
+    return names;
 }
 
 void TestDeletetorihiki::opensBlankWithFocusOnCode()
 {
     openWindow();
-    QApplication::setActiveWindow(m_window);
-    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QVERIFY(showWindow(m_window, true));
     QCOMPARE(QApplication::focusWidget(), field(5));
-    QCOMPARE(shownSupplier(), QStringList(5));
-
+    QCOMPARE(fieldTexts(m_window, 5), QStringList(5));
     // From the bottom of the frame upwards, then the search field and the buttons.
-    const QStringList order{u"Text4"_s, u"Text3"_s, u"Text2"_s, u"Text1"_s, u"Text6"_s,
-                            u"Command1"_s, u"Command2"_s, u"Text5"_s};
-    for (const QString &name : order) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget()->objectName(), name);
-    }
+    QCOMPARE(tabOrder(8), (QStringList{u"Text4"_s, u"Text3"_s, u"Text2"_s, u"Text1"_s, u"Text6"_s, u"Command1"_s,
+                                       u"Command2"_s, u"Text5"_s}));
 }
 
 void TestDeletetorihiki::deleteWithNothingFoundShowsMessage_data()
@@ -112,11 +105,11 @@ void TestDeletetorihiki::deleteWithNothingFoundShowsMessage()
     const auto before = suppliersIn(m_path);
     openWindow();
     if (!code.isNull())
-        enterCode(lineEdit(m_window, u"Text6"_s), code);
-    QCOMPARE(shownSupplier(), QStringList(5));
+        lookUp(code);
+    QCOMPARE(fieldTexts(m_window, 5), QStringList(5));
 
     ModalCatcher catcher;
-    click(pushButton(m_window, u"Command1"_s));
+    press(u"Command1"_s);
     VERIFY_ONE_MESSAGE(catcher, selectFirst);
     QCOMPARE(suppliersIn(m_path), before);
     QVERIFY(m_window->isVisible());
@@ -125,25 +118,22 @@ void TestDeletetorihiki::deleteWithNothingFoundShowsMessage()
 void TestDeletetorihiki::deleteRemovesLookedUpSupplierAtOnce()
 {
     openWindow();
-    auto *search = lineEdit(m_window, u"Text6"_s);
-    enterCode(search, u"120.00"_s);
-    QCOMPARE(shownSupplier(),
+    lookUp(u"120.00"_s);
+    QCOMPARE(fieldTexts(m_window, 5),
              (QStringList{u"丸山商事"_s, u"東京都千代田区"_s, u"03-1111-1111"_s, u"100-0001"_s, u"120"_s}));
 
     ModalCatcher catcher;
-    click(pushButton(m_window, u"Command1"_s));
-
+    press(u"Command1"_s);
     QCOMPARE(catcher.count(), 0); // no question, no report
-    QCOMPARE(suppliersIn(m_path),
-             QList<QVariantList>{supplierRow(u"川村物産"_s, u"大阪府大阪市"_s, u"06-2222-2222"_s, units(130),
-                                             u"530-0001"_s)});
+    QCOMPARE(suppliersIn(m_path), QList<QVariantList>{supplierRow(u"川村物産"_s, u"大阪府大阪市"_s, u"06-2222-2222"_s,
+                                                                  units(130), u"530-0001"_s)});
     QVERIFY(m_window->isVisible());
-    QCOMPARE(search->text(), u"120.00"_s);
+    QCOMPARE(field(6)->text(), u"120.00"_s);
 
     // Looked up again, the code finds nothing.
-    enterCode(search, u"120"_s);
-    QCOMPARE(shownSupplier(), QStringList(5));
-    click(pushButton(m_window, u"Command1"_s));
+    lookUp(u"120"_s);
+    QCOMPARE(fieldTexts(m_window, 5), QStringList(5));
+    press(u"Command1"_s);
     VERIFY_ONE_MESSAGE(catcher, selectFirst);
 }
 
@@ -151,66 +141,49 @@ void TestDeletetorihiki::secondPressRemovesNothingMore()
 {
     QVERIFY(insertSupplier(m_path, {u"山田商店"_s, u"名古屋市"_s, u"052-333-3333"_s, u"120"_s, u"450-0001"_s}));
     openWindow();
-    auto *search = lineEdit(m_window, u"Text6"_s);
-    enterCode(search, u"120"_s);
+    lookUp(u"120"_s);
     QCOMPARE(field(1)->text(), u"丸山商事"_s);
 
     ModalCatcher catcher;
-    click(pushButton(m_window, u"Command1"_s));
-    click(pushButton(m_window, u"Command1"_s));
-    QCOMPARE(catcher.count(), 0);
-
+    press(u"Command1"_s);
+    press(u"Command1"_s);
     // Only the first of the two suppliers sharing the code is gone.
-    auto rows = suppliersIn(m_path);
-    QCOMPARE(rows.size(), 2);
-    QCOMPARE(rows.at(0).at(0).toString(), u"川村物産"_s);
-    QCOMPARE(rows.at(1).at(0).toString(), u"山田商店"_s);
+    QCOMPARE(names(), (QStringList{u"川村物産"_s, u"山田商店"_s}));
 
     // A new lookup shows the other one, and the next press removes it.
-    enterCode(search, u"120"_s);
+    lookUp(u"120"_s);
     QCOMPARE(field(1)->text(), u"山田商店"_s);
-    click(pushButton(m_window, u"Command1"_s));
-    rows = suppliersIn(m_path);
-    QCOMPARE(rows.size(), 1);
-    QCOMPARE(rows.at(0).at(0).toString(), u"川村物産"_s);
+    press(u"Command1"_s);
+    QCOMPARE(names(), QStringList{u"川村物産"_s});
     QCOMPARE(catcher.count(), 0);
 }
 
 void TestDeletetorihiki::productsKeepRemovedSupplier()
 {
-    Product product;
-    product.mei = u"緑茶"_s;
-    product.torihiki = u"丸山商事"_s;
-    product.torihikicode = u"120"_s;
-    QVERIFY(insertProduct(m_path, product));
-    const auto productsBefore = querySql(m_path, u"select * from syohin"_s);
+    QVERIFY(insertProduct(m_path, {.mei = u"緑茶"_s, .torihiki = u"丸山商事"_s, .torihikicode = u"120"_s}));
+    const auto productsBefore = productsIn(m_path);
 
     openWindow();
-    enterCode(lineEdit(m_window, u"Text6"_s), u"120"_s);
-    click(pushButton(m_window, u"Command1"_s));
-
-    QCOMPARE(suppliersIn(m_path).size(), 1);
-    QCOMPARE(querySql(m_path, u"select * from syohin"_s), productsBefore);
-    QCOMPARE(querySql(m_path, u"select syohin_torihiki, syohin_torihikicode from syohin"_s),
-             (QList<QVariantList>{{u"丸山商事"_s, QVariant::fromValue(units(120))}}));
+    lookUp(u"120"_s);
+    press(u"Command1"_s);
+    QCOMPARE(names(), QStringList{u"川村物産"_s});
+    QCOMPARE(productsIn(m_path), productsBefore);
 }
 
 void TestDeletetorihiki::fieldsCannotChangeSupplier()
 {
     const auto before = suppliersIn(m_path);
     openWindow();
-    auto *search = lineEdit(m_window, u"Text6"_s);
-    enterCode(search, u"120"_s);
-
+    lookUp(u"120"_s);
     for (int i = 1; i <= 5; ++i) {
         overtype(field(i), u"999"_s);
         QTest::keyClick(field(i), Qt::Key_Escape);
     }
-    QCOMPARE(shownSupplier(),
+    QCOMPARE(fieldTexts(m_window, 5),
              (QStringList{u"丸山商事"_s, u"東京都千代田区"_s, u"03-1111-1111"_s, u"100-0001"_s, u"120"_s}));
 
     // Neither leaving the supplier nor closing the window writes to it.
-    enterCode(search, u"130"_s);
+    lookUp(u"130"_s);
     overtype(field(1), u"変更"_s);
     m_window->close();
     QTRY_VERIFY(m_window.isNull());
@@ -219,8 +192,8 @@ void TestDeletetorihiki::fieldsCannotChangeSupplier()
 
 void TestDeletetorihiki::actsOnNewlyOpenedCatalogue()
 {
-    const QString second = m_files->make(u"second.mdb"_s);
-    const QString third = m_files->make(u"third.mdb"_s);
+    const QString second = m_folder->makeCatalogue(u"second.mdb"_s);
+    const QString third = m_folder->makeCatalogue(u"third.mdb"_s);
     QVERIFY(!second.isEmpty() && !third.isEmpty());
     for (const QString &path : {second, third}) {
         QVERIFY(insertSupplier(path, {u"一番商事"_s, u"仙台市"_s, u"022-222-2222"_s, u"120"_s, u"980-0001"_s}));
@@ -231,18 +204,18 @@ void TestDeletetorihiki::actsOnNewlyOpenedCatalogue()
     // Another catalogue opened while the window is open.
     openWindow();
     CurrentCatalogue::instance().setDatabaseName(second);
-    enterCode(lineEdit(m_window, u"Text6"_s), u"120"_s);
+    lookUp(u"120"_s);
     QCOMPARE(field(1)->text(), u"一番商事"_s);
-    click(pushButton(m_window, u"Command1"_s));
-    click(pushButton(m_window, u"Command2"_s));
+    press(u"Command1"_s);
+    press(u"Command2"_s);
     QTRY_VERIFY(m_window.isNull());
 
     // And one opened while it is closed.
     CurrentCatalogue::instance().setDatabaseName(third);
     openWindow();
-    enterCode(lineEdit(m_window, u"Text6"_s), u"121"_s);
+    lookUp(u"121"_s);
     QCOMPARE(field(1)->text(), u"二番商事"_s);
-    click(pushButton(m_window, u"Command1"_s));
+    press(u"Command1"_s);
 
     QCOMPARE(suppliersIn(m_path), firstBefore);
     QCOMPARE(suppliersIn(second).size(), 1);

@@ -1,11 +1,13 @@
-#include "supplierwindowtest.h"
+#include "testsupport.h"
 
+#include "catalogue/currentcatalogue.h"
 #include "suppliers/newtorihiki.h"
 
+#include <QApplication>
 #include <QPointer>
+#include <QTest>
 
-#include <memory>
-
+using namespace Qt::StringLiterals;
 using namespace Merchalog;
 using namespace Merchalog::Test;
 
@@ -20,8 +22,8 @@ private Q_SLOTS:
     void opensWithFocusOnNameAndKeyboardOrder();
     void requiredFieldsCheckedInOrder_data();
     void requiredFieldsCheckedInOrder();
-    void registersIntoEmptyTable();
-    void blanksOnlyFieldsStoredAsTyped();
+    void registersFieldsAsTyped_data();
+    void registersFieldsAsTyped();
     void duplicateCodeByValueRefused_data();
     void duplicateCodeByValueRefused();
     void codeThatIsNotANumberStoresNothing_data();
@@ -32,67 +34,43 @@ private Q_SLOTS:
 
 private:
     NEWtorihiki *openWindow();
-    void fill(const QStringList &texts); // Text1..Text5: name, address, telephone, code, postal code
-    QStringList fieldTexts() const;
+    void registerSupplier() { click(pushButton(m_window, u"Command1"_s)); }
 
-    std::unique_ptr<TempCatalogues> m_files;
+    std::unique_ptr<TestFolder> m_folder;
     QString m_path;
     QPointer<NEWtorihiki> m_window;
 };
 
 void TestNewtorihiki::init()
 {
-    m_files = std::make_unique<TempCatalogues>();
-    m_path = m_files->make(u"database.mdb"_s);
-    QVERIFY(!m_path.isEmpty());
-    CurrentCatalogue::instance().setDatabaseName(m_path);
+    m_folder = std::make_unique<TestFolder>();
+    QVERIFY(m_folder->isValid());
+    m_path = m_folder->catalogue();
 }
 
 void TestNewtorihiki::cleanup()
 {
     delete m_window;
-    CurrentCatalogue::instance().setDatabaseName(QString(CurrentCatalogue::startName));
-    m_files.reset();
+    m_folder.reset();
 }
 
 NEWtorihiki *TestNewtorihiki::openWindow()
 {
     m_window = new NEWtorihiki;
-    m_window->show();
-    if (!QTest::qWaitForWindowExposed(m_window))
+    if (!showWindow(m_window))
         qWarning("window not exposed");
     return m_window;
-}
-
-void TestNewtorihiki::fill(const QStringList &texts)
-{
-    for (int i = 0; i < 5; ++i)
-        lineEdit(m_window, u"Text%1"_s.arg(i + 1))->setText(texts.value(i));
-}
-
-QStringList TestNewtorihiki::fieldTexts() const
-{
-    QStringList texts;
-    for (int i = 1; i <= 5; ++i)
-        texts << lineEdit(m_window, u"Text%1"_s.arg(i))->text();
-    return texts;
 }
 
 void TestNewtorihiki::opensWithFocusOnNameAndKeyboardOrder()
 {
     openWindow();
-    QApplication::setActiveWindow(m_window);
-    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QVERIFY(showWindow(m_window, true));
     QCOMPARE(QApplication::focusWidget(), lineEdit(m_window, u"Text1"_s));
-    QVERIFY(fieldTexts().join(QString()).isEmpty());
-
+    QCOMPARE(fieldTexts(m_window, 5), QStringList(5));
     // The postal code stands third from the top but is reached last.
-    const QStringList order{u"Text2"_s, u"Text3"_s, u"Text4"_s, u"Text5"_s, u"Command1"_s,
-                            u"Command2"_s, u"Text1"_s};
-    for (const QString &name : order) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget()->objectName(), name);
-    }
+    QCOMPARE(tabOrder(7), (QStringList{u"Text2"_s, u"Text3"_s, u"Text4"_s, u"Text5"_s, u"Command1"_s,
+                                       u"Command2"_s, u"Text1"_s}));
 }
 
 void TestNewtorihiki::requiredFieldsCheckedInOrder_data()
@@ -100,21 +78,18 @@ void TestNewtorihiki::requiredFieldsCheckedInOrder_data()
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("all empty") << QStringList{{}, {}, {}, {}, {}} << u"新規取引先名を入力してください。"_s;
+    QTest::newRow("all empty") << QStringList(5) << u"新規取引先名を入力してください。"_s;
     QTest::newRow("only the name missing")
         << QStringList{{}, u"東京都"_s, u"03-1234-5678"_s, u"120"_s, u"100-0001"_s}
         << u"新規取引先名を入力してください。"_s;
     QTest::newRow("name only") << QStringList{u"丸山商事"_s, {}, {}, {}, {}} << u"取引先住所を入力してください。"_s;
-    QTest::newRow("telephone missing")
-        << QStringList{u"丸山商事"_s, u"東京都"_s, {}, u"120"_s, u"100-0001"_s}
-        << u"取引先電話番号を入力してください。"_s;
+    QTest::newRow("telephone missing") << QStringList{u"丸山商事"_s, u"東京都"_s, {}, u"120"_s, u"100-0001"_s}
+                                       << u"取引先電話番号を入力してください。"_s;
     // The code is asked for before the postal code, though the postal code stands higher.
     QTest::newRow("code and postal code missing")
-        << QStringList{u"丸山商事"_s, u"東京都"_s, u"03-1234-5678"_s, {}, {}}
-        << u"取引先コードを入力してください。"_s;
-    QTest::newRow("postal code missing")
-        << QStringList{u"丸山商事"_s, u"東京都"_s, u"03-1234-5678"_s, u"120"_s, {}}
-        << u"取引先郵便番号を入力してください。"_s;
+        << QStringList{u"丸山商事"_s, u"東京都"_s, u"03-1234-5678"_s, {}, {}} << u"取引先コードを入力してください。"_s;
+    QTest::newRow("postal code missing") << QStringList{u"丸山商事"_s, u"東京都"_s, u"03-1234-5678"_s, u"120"_s, {}}
+                                         << u"取引先郵便番号を入力してください。"_s;
 }
 
 void TestNewtorihiki::requiredFieldsCheckedInOrder()
@@ -123,46 +98,39 @@ void TestNewtorihiki::requiredFieldsCheckedInOrder()
     QFETCH(QString, message);
 
     openWindow();
-    fill(texts);
+    fill(m_window, texts);
     ModalCatcher catcher;
-    click(pushButton(m_window, u"Command1"_s));
+    registerSupplier();
 
     VERIFY_ONE_MESSAGE(catcher, message);
     QVERIFY(suppliersIn(m_path).isEmpty());
-    QCOMPARE(fieldTexts(), texts);
+    QCOMPARE(fieldTexts(m_window, 5), texts);
     QVERIFY(m_window->isVisible());
 }
 
-void TestNewtorihiki::registersIntoEmptyTable()
+void TestNewtorihiki::registersFieldsAsTyped_data()
 {
-    openWindow();
-    QVERIFY(suppliersIn(m_path).isEmpty());
-    for (int i = 1; i <= 5; ++i) {
-        auto *edit = lineEdit(m_window, u"Text%1"_s.arg(i));
-        edit->setFocus();
-        typeText(edit, QStringList{u"丸山商事"_s, u"東京都千代田区"_s, u"03-1234-5678"_s, u"0120.50"_s,
-                                   u"100-0001"_s}.at(i - 1));
-    }
-    ModalCatcher catcher;
-    click(pushButton(m_window, u"Command1"_s));
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QVariantList>("row");
 
-    QCOMPARE(catcher.count(), 0);
     // Fields go to their own columns; the code is stored as its value.
-    QCOMPARE(suppliersIn(m_path),
-             QList<QVariantList>{supplierRow(u"丸山商事"_s, u"東京都千代田区"_s, u"03-1234-5678"_s, 1205000,
-                                             u"100-0001"_s)});
+    QTest::newRow("typed") << QStringList{u"丸山商事"_s, u"東京都千代田区"_s, u"03-1234-5678"_s, u"0120.50"_s, u"100-0001"_s}
+                           << supplierRow(u"丸山商事"_s, u"東京都千代田区"_s, u"03-1234-5678"_s, 1205000, u"100-0001"_s);
+    QTest::newRow("blanks only") << QStringList{u" "_s, u"　"_s, u"  "_s, u" 7 "_s, u"\t"_s}
+                                 << supplierRow(u" "_s, u"　"_s, u"  "_s, units(7), u"\t"_s);
 }
 
-void TestNewtorihiki::blanksOnlyFieldsStoredAsTyped()
+void TestNewtorihiki::registersFieldsAsTyped()
 {
-    openWindow();
-    fill({u" "_s, u"　"_s, u"  "_s, u" 7 "_s, u"\t"_s});
-    ModalCatcher catcher;
-    click(pushButton(m_window, u"Command1"_s));
+    QFETCH(QStringList, texts);
+    QFETCH(QVariantList, row);
 
+    openWindow();
+    fill(m_window, texts);
+    ModalCatcher catcher;
+    registerSupplier();
     QCOMPARE(catcher.count(), 0);
-    QCOMPARE(suppliersIn(m_path),
-             QList<QVariantList>{supplierRow(u" "_s, u"　"_s, u"  "_s, units(7), u"\t"_s)});
+    QCOMPARE(suppliersIn(m_path), QList<QVariantList>{row});
 }
 
 void TestNewtorihiki::duplicateCodeByValueRefused_data()
@@ -187,16 +155,15 @@ void TestNewtorihiki::duplicateCodeByValueRefused()
     QVERIFY(insertSupplier(m_path, {u"既存商事"_s, u"大阪府"_s, u"06-0000-0000"_s, u"120"_s, u"530-0001"_s}));
     openWindow();
     const QStringList texts{u"新規商事"_s, u"京都府"_s, u"075-000-0000"_s, code, u"600-0001"_s};
-    fill(texts);
+    fill(m_window, texts);
     ModalCatcher catcher;
-    click(pushButton(m_window, u"Command1"_s));
+    registerSupplier();
 
     const auto rows = suppliersIn(m_path);
     if (duplicate) {
         VERIFY_ONE_MESSAGE(catcher, u"その取引先コードはすでに存在しています。"_s);
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows.at(0).at(0).toString(), u"既存商事"_s);
-        QCOMPARE(fieldTexts(), texts);
+        QCOMPARE(fieldTexts(m_window, 5), texts);
     } else {
         QCOMPARE(catcher.count(), 0);
         QCOMPARE(rows.size(), 2);
@@ -226,74 +193,70 @@ void TestNewtorihiki::codeThatIsNotANumberStoresNothing()
     const auto before = suppliersIn(m_path);
     openWindow();
     const QStringList texts{u"新規商事"_s, u"京都府"_s, u"075-000-0000"_s, code, u"600-0001"_s};
-    fill(texts);
+    fill(m_window, texts);
     ModalCatcher catcher;
-    click(pushButton(m_window, u"Command1"_s));
+    registerSupplier();
 
     QCOMPARE(catcher.count(), 0);
     QCOMPARE(suppliersIn(m_path), before);
-    QCOMPARE(fieldTexts(), texts);
+    QCOMPARE(fieldTexts(m_window, 5), texts);
     QVERIFY(m_window->isVisible());
 }
 
 void TestNewtorihiki::fieldsEmptiedAndSecondRegistration()
 {
     openWindow();
-    fill({u"一番商事"_s, u"札幌市"_s, u"011-111-1111"_s, u"1"_s, u"060-0001"_s});
+    fill(m_window, {u"一番商事"_s, u"札幌市"_s, u"011-111-1111"_s, u"1"_s, u"060-0001"_s});
     ModalCatcher catcher;
-    click(pushButton(m_window, u"Command1"_s));
-    QCOMPARE(fieldTexts(), QStringList(5));
+    registerSupplier();
+    QCOMPARE(fieldTexts(m_window, 5), QStringList(5));
     QVERIFY(m_window->isVisible());
 
-    fill({u"二番商事"_s, u"仙台市"_s, u"022-222-2222"_s, u"4901234567894"_s, u"980-0001"_s});
-    click(pushButton(m_window, u"Command1"_s));
-    QCOMPARE(fieldTexts(), QStringList(5));
+    fill(m_window, {u"二番商事"_s, u"仙台市"_s, u"022-222-2222"_s, u"4901234567894"_s, u"980-0001"_s});
+    registerSupplier();
+    QCOMPARE(fieldTexts(m_window, 5), QStringList(5));
 
     // The first registration is now itself a duplicate.
-    fill({u"三番商事"_s, u"福岡市"_s, u"092-333-3333"_s, u"1.000"_s, u"810-0001"_s});
-    click(pushButton(m_window, u"Command1"_s));
+    fill(m_window, {u"三番商事"_s, u"福岡市"_s, u"092-333-3333"_s, u"1.000"_s, u"810-0001"_s});
+    registerSupplier();
 
     VERIFY_ONE_MESSAGE(catcher, u"その取引先コードはすでに存在しています。"_s);
     QCOMPARE(suppliersIn(m_path),
-             (QList<QVariantList>{
-                 supplierRow(u"一番商事"_s, u"札幌市"_s, u"011-111-1111"_s, units(1), u"060-0001"_s),
-                 supplierRow(u"二番商事"_s, u"仙台市"_s, u"022-222-2222"_s, units(4901234567894),
-                             u"980-0001"_s)}));
+             (QList<QVariantList>{supplierRow(u"一番商事"_s, u"札幌市"_s, u"011-111-1111"_s, units(1), u"060-0001"_s),
+                                  supplierRow(u"二番商事"_s, u"仙台市"_s, u"022-222-2222"_s, units(4901234567894),
+                                              u"980-0001"_s)}));
 }
 
 void TestNewtorihiki::cancelClosesWithoutStoring()
 {
     openWindow();
-    fill({u"一番商事"_s, u"札幌市"_s, u"011-111-1111"_s, u"1"_s, u"060-0001"_s});
+    fill(m_window, {u"一番商事"_s, u"札幌市"_s, u"011-111-1111"_s, u"1"_s, u"060-0001"_s});
     click(pushButton(m_window, u"Command2"_s));
-
     QTRY_VERIFY(m_window.isNull());
     QVERIFY(suppliersIn(m_path).isEmpty());
 
     // The next opening starts with empty fields.
     openWindow();
-    QCOMPARE(fieldTexts(), QStringList(5));
+    QCOMPARE(fieldTexts(m_window, 5), QStringList(5));
 }
 
 void TestNewtorihiki::registersIntoNewlyOpenedCatalogue()
 {
-    const QString second = m_files->make(u"second.mdb"_s);
-    const QString third = m_files->make(u"third.mdb"_s);
+    const QString second = m_folder->makeCatalogue(u"second.mdb"_s);
+    const QString third = m_folder->makeCatalogue(u"third.mdb"_s);
     QVERIFY(!second.isEmpty() && !third.isEmpty());
 
-    // Another catalogue opened while the window is open.
+    // Another catalogue opened while the window is open, then one opened while it is closed.
     openWindow();
     CurrentCatalogue::instance().setDatabaseName(second);
-    fill({u"二番商事"_s, u"仙台市"_s, u"022-222-2222"_s, u"2"_s, u"980-0001"_s});
-    click(pushButton(m_window, u"Command1"_s));
+    fill(m_window, {u"二番商事"_s, u"仙台市"_s, u"022-222-2222"_s, u"2"_s, u"980-0001"_s});
+    registerSupplier();
     m_window->close();
     QTRY_VERIFY(m_window.isNull());
-
-    // And one opened while it is closed.
     CurrentCatalogue::instance().setDatabaseName(third);
     openWindow();
-    fill({u"三番商事"_s, u"福岡市"_s, u"092-333-3333"_s, u"3"_s, u"810-0001"_s});
-    click(pushButton(m_window, u"Command1"_s));
+    fill(m_window, {u"三番商事"_s, u"福岡市"_s, u"092-333-3333"_s, u"3"_s, u"810-0001"_s});
+    registerSupplier();
 
     QVERIFY(suppliersIn(m_path).isEmpty());
     QCOMPARE(suppliersIn(second),
