@@ -144,10 +144,17 @@ void Syohin_Main::setUpMenus()
             action->setObjectName(separators++ == 0 ? u"mnufileline2"_s : u"mnufileline1"_s);
     }
 
-    connect(m_ui->mnufileNew, &QAction::triggered, m_files, &CatalogueFiles::newDatabase);
-    connect(m_ui->mnufileOpen, &QAction::triggered, m_files, &CatalogueFiles::openCatalogue);
-    connect(m_ui->mnufileSave, &QAction::triggered, m_files, &CatalogueFiles::saveAs);
-    connect(m_ui->mnufileCSV, &QAction::triggered, m_files, &CatalogueFiles::exportCsv);
+    // An open cell editor hands over its text first, so a switch or an export sees it.
+    const auto withGridEditFinished = [this](void (CatalogueFiles::*command)()) {
+        return [this, command] {
+            finishGridEdit();
+            (m_files->*command)();
+        };
+    };
+    connect(m_ui->mnufileNew, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::newDatabase));
+    connect(m_ui->mnufileOpen, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::openCatalogue));
+    connect(m_ui->mnufileSave, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::saveAs));
+    connect(m_ui->mnufileCSV, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::exportCsv));
     connect(m_ui->mnufilePrintPro, &QAction::triggered, m_files, &CatalogueFiles::printerSetup);
     connect(m_ui->mnufilePrint, &QAction::triggered, this,
             [this] { m_files->print(m_ui->centralwidget); });
