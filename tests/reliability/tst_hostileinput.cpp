@@ -112,6 +112,7 @@ private Q_SLOTS:
     void productRegistration();
     void supplierLookupKeys_data();
     void supplierLookupKeys();
+    void writeProtectedCatalogueRefusesWithAMessage();
     void exportOntoFullDiskKeepsEarlierFile();
     void brokenHowtoSetting_data();
     void brokenHowtoSetting();
@@ -404,6 +405,65 @@ void TestHostileInput::supplierLookupKeys()
     QCOMPARE(catcher.count(), 0);
     QCOMPARE(edit(&window, u"Text8"_s)->text(), key == u"１２０"_s ? u"テスト商事"_s : QString());
     QCOMPARE(catalogueContents(m_db), contents);
+}
+
+void TestHostileInput::writeProtectedCatalogueRefusesWithAMessage()
+{
+    // Reading works, so the windows open and look up as usual; every write is refused with
+    // a message and leaves the file as it was.
+    if (::geteuid() != 0)
+        QSKIP("write-protecting the catalogue against root needs chattr, run as root");
+    QProcess chattr;
+    chattr.start(u"chattr"_s, {u"+i"_s, m_db});
+    if (!chattr.waitForFinished() || chattr.exitCode() != 0)
+        QSKIP("chattr +i is not supported here");
+    m_protected << m_db;
+    const QString contents = catalogueContents(m_db);
+    const QString refused = u"データベースに書き込めませんでした。"_s;
+
+    {
+        NEWtorihiki window;
+        window.show();
+        const QStringList values{u"新取引先"_s, u"大阪府"_s, u"06-1111-2222"_s, u"777"_s, u"530-0001"_s};
+        for (int i = 0; i < values.size(); ++i)
+            edit(&window, u"Text%1"_s.arg(i + 1))->setText(values.at(i));
+        Test::ModalCatcher catcher;
+        QTest::mouseClick(window.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
+        QCOMPARE(catcher.count(), 1);
+        QVERIFY2(catcher.lastText().startsWith(refused), qPrintable(catcher.lastText()));
+        QCOMPARE(edit(&window, u"Text1"_s)->text(), values.first()); // kept for another try
+    }
+    {
+        Newsyohin window;
+        window.show();
+        edit(&window, u"Text16"_s)->setText(u"120"_s);
+        QTest::keyClick(edit(&window, u"Text16"_s), Qt::Key_Return);
+        QCOMPARE(edit(&window, u"Text8"_s)->text(), u"テスト商事"_s);
+        const QStringList names{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s, u"Text5"_s,
+                                u"Text6"_s, u"Text7"_s, u"Text14"_s, u"Text15"_s};
+        const QStringList values{u"新商品"_s, u"100"_s, u"90"_s, u"70"_s, u"4909999999999"_s,
+                                 u"5001"_s, u"6"_s, u"8"_s, u"1"_s};
+        for (int i = 0; i < names.size(); ++i)
+            edit(&window, names.at(i))->setText(values.at(i));
+        Test::ModalCatcher catcher;
+        QTest::mouseClick(window.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
+        QCOMPARE(catcher.count(), 1);
+        QVERIFY2(catcher.lastText().startsWith(refused), qPrintable(catcher.lastText()));
+        QCOMPARE(edit(&window, u"Text1"_s)->text(), values.first());
+    }
+    {
+        Syohin_Main *window = startMainWindow();
+        edit(window, u"SBumon_code"_s)->setText(u"3"_s);
+        QTest::keyClick(edit(window, u"SBumon_code"_s), Qt::Key_Return);
+        QCOMPARE(window->data1()->recordCount(), 2);
+        Test::ModalCatcher catcher;
+        window->findChild<QAction *>(u"mnusyohinDelete"_s)->trigger();
+        QCOMPARE(catcher.count(), 1);
+        QVERIFY2(!catcher.lastText().isEmpty(), qPrintable(catcher.lastText()));
+        m_main.reset();
+    }
+    QCOMPARE(catalogueContents(m_db), contents);
+    QVERIFY(!QFile::exists(m_db + u"-journal"_s));
 }
 
 void TestHostileInput::exportOntoFullDiskKeepsEarlierFile()
