@@ -1,11 +1,7 @@
 #include "testsupport.h"
 
-#include "app/fieldbinder.h"
 #include "app/syohin_main.h"
-#include "catalogue/appfolder.h"
-#include "catalogue/currentcatalogue.h"
 #include "catalogue/recordsource.h"
-#include "catalogue/schema.h"
 #include "catalogue/sqltexts.h"
 #include "files/cataloguefiles.h"
 #include "files/newdatabase.h"
@@ -13,33 +9,19 @@
 #include "help/howtomerch.h"
 #include "help/version.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QStatusBar>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <memory>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
+using namespace Merchalog::Test;
 
 namespace {
 
 const QString listed = u"select * from syohin where syohin_JAN<>-99 and "_s;
-
-// The detail fields in canonical field order.
-const QStringList detailFields{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s,
-                               u"Text5"_s, u"Text6"_s, u"Text7"_s, u"Text8"_s,
-                               u"Text9"_s, u"Text10"_s, u"Text11"_s};
 
 } // namespace
 
@@ -54,8 +36,6 @@ private Q_SLOTS:
     void startUpGuide_data();
     void startUpGuide();
     void startUpWithoutCatalogue();
-    void titleFollowsCatalogue();
-    void layout();
     void tabOrder();
 
     void search_data();
@@ -82,156 +62,64 @@ private Q_SLOTS:
     void otherWindowsOpenOnce();
 
 private:
-    Syohin_Main *start(const QByteArray *howto = nullptr);
-    QLineEdit *edit(const QString &name) const;
-    QTableView *grid() const;
-    QStringList listedNames() const;
+    bool start(const QByteArray *howto = nullptr);
+    QLineEdit *edit(const QString &name) const { return lineEdit(m_window.get(), name); }
+    QTableView *grid() const { return m_window->findChild<QTableView *>(u"DBGrid1"_s); }
+    QStringList names() const { return listedNames(m_window->data1()); }
+    QString caption() const { return m_window->findChild<QLabel *>(u"Label2"_s)->text(); }
+    QString status() const { return m_window->statusBar()->currentMessage(); }
     void enter(const QString &field, const QString &text);
-    void typeInto(const QString &field, const QString &text);
-    void clickRow(int row);
-    void trigger(const QString &action);
+    void trigger(const QString &action) { Test::trigger(m_window.get(), action); }
+    void clickRow(int row) { Test::clickRow(grid(), row); }
     QString storedMaster(const QString &name) const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TestFolder> m_folder;
     QString m_db;
-    QString m_previousCurrent;
     std::unique_ptr<Syohin_Main> m_window;
 };
 
 void TestSyohinMain::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_previousCurrent = QDir::currentPath();
-    QDir::setCurrent(m_dir->path());
-    AppFolder::setPathOverride(m_dir->path());
-    CurrentCatalogue::instance().setDatabaseName(u"database.mdb"_s);
-    m_db = m_dir->filePath(u"database.mdb"_s);
-    QVERIFY(Test::makeCatalogue(m_db));
-
-    Test::Product apple{u"りんごジュース"_s};
-    apple.master = u"198"_s;
-    apple.jan = u"4901234567894"_s;
-    apple.eos = u"1001"_s;
-    apple.torihikicode = u"120"_s;
-    apple.bumon = u"3"_s;
-    Test::Product orange{u"みかんジュース"_s};
-    orange.master = u"1980"_s;
-    orange.jan = u"4901234567801"_s;
-    orange.eos = u"1002"_s;
-    orange.torihikicode = u"130"_s;
-    orange.bumon = u"3"_s;
-    orange.eostani = u"24"_s;
-    Test::Product tea{u"緑茶"_s};
-    tea.master = u"150"_s;
-    tea.jan = u"4902222222222"_s;
-    tea.eos = u"2001"_s;
-    tea.torihikicode = u"120"_s;
-    tea.bumon = u"5"_s;
-    Test::Product quoted{u"O'Brien's Tea"_s};
-    quoted.master = u"300"_s;
-    quoted.jan = u"4903333333333"_s;
-    quoted.eos = u"2002"_s;
-    quoted.torihikicode = u"140"_s;
-    quoted.bumon = u"5"_s;
-    Test::Product blanks{u"  "_s};
-    blanks.jan = u"4904444444444"_s;
-    blanks.bumon = u"7"_s;
-    blanks.torihikicode = u"150"_s;
-    // Reserved: matches department 3, supplier 120, price 198, EOS 1001 and its own JAN.
-    Test::Product reserved{u"りんごジュース"_s};
-    reserved.master = u"198"_s;
-    reserved.jan = u"-99"_s;
-    reserved.eos = u"1001"_s;
-    reserved.torihikicode = u"120"_s;
-    reserved.bumon = u"3"_s;
-    for (const auto &product : {apple, orange, tea, quoted, blanks, reserved})
-        QVERIFY(Test::insertProduct(m_db, product));
+    m_folder = std::make_unique<TestFolder>();
+    QVERIFY(m_folder->isValid());
+    m_db = m_folder->catalogue();
+    // The reserved row matches department 3, supplier 120, price 198, EOS 1001 and its own JAN.
+    for (const Product &product : {
+             Product{.mei = u"りんごジュース"_s, .master = u"198"_s, .jan = u"4901234567894"_s, .eos = u"1001"_s},
+             Product{.mei = u"みかんジュース"_s, .master = u"1980"_s, .jan = u"4901234567801"_s, .eos = u"1002"_s,
+                     .eostani = u"24"_s, .torihikicode = u"130"_s},
+             Product{.mei = u"緑茶"_s, .master = u"150"_s, .jan = u"4902222222222"_s, .eos = u"2001"_s, .bumon = u"5"_s},
+             Product{.mei = u"O'Brien's Tea"_s, .master = u"300"_s, .jan = u"4903333333333"_s, .eos = u"2002"_s,
+                     .torihikicode = u"140"_s, .bumon = u"5"_s},
+             Product{.mei = u"  "_s, .jan = u"4904444444444"_s, .torihikicode = u"150"_s, .bumon = u"7"_s},
+             Product{.mei = u"りんごジュース"_s, .master = u"198"_s, .jan = u"-99"_s, .eos = u"1001"_s}})
+        QVERIFY(insertProduct(m_db, product));
 }
 
 void TestSyohinMain::cleanup()
 {
     m_window.reset();
-    QDir::setCurrent(m_previousCurrent);
-    AppFolder::setPathOverride({});
-    CurrentCatalogue::instance().setDatabaseName(u"database.mdb"_s);
-    m_dir.reset();
+    m_folder.reset();
 }
 
-Syohin_Main *TestSyohinMain::start(const QByteArray *howto)
+bool TestSyohinMain::start(const QByteArray *howto)
 {
-    if (howto) {
-        QFile file(AppFolder::filePath(u"howto.num"_s));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(*howto);
-    }
-    m_window = std::make_unique<Syohin_Main>();
-    m_window->show();
-    m_window->startUp();
-    m_window->activateWindow();
-    if (!QTest::qWaitForWindowActive(m_window.get()))
-        return nullptr;
-    return m_window.get();
-}
-
-QLineEdit *TestSyohinMain::edit(const QString &name) const
-{
-    return m_window->findChild<QLineEdit *>(name);
-}
-
-QTableView *TestSyohinMain::grid() const
-{
-    return m_window->findChild<QTableView *>(u"DBGrid1"_s);
-}
-
-QStringList TestSyohinMain::listedNames() const
-{
-    RecordSource *data1 = m_window->data1();
-    const int column = data1->fieldIndex(Field::syohin_mei);
-    QStringList names;
-    for (int row = 0; row < grid()->model()->rowCount(); ++row)
-        names << grid()->model()->data(grid()->model()->index(row, column)).toString();
-    return names;
+    if (howto && !writeFile(m_folder->filePath(u"howto.num"_s), *howto))
+        return false;
+    m_window = startMain();
+    return QApplication::activeWindow() == m_window.get();
 }
 
 void TestSyohinMain::enter(const QString &field, const QString &text)
 {
-    QLineEdit *line = edit(field);
-    line->setText(text);
-    QTest::keyClick(line, Qt::Key_Return);
-}
-
-void TestSyohinMain::typeInto(const QString &field, const QString &text)
-{
-    QLineEdit *line = edit(field);
-    line->setFocus();
-    line->selectAll();
-    if (text.isEmpty())
-        QTest::keyClick(line, Qt::Key_Delete);
-    else
-        Test::typeText(line, text);
-}
-
-void TestSyohinMain::clickRow(int row)
-{
-    const QRect cell = grid()->visualRect(grid()->model()->index(row, 0));
-    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, cell.center());
-}
-
-void TestSyohinMain::trigger(const QString &action)
-{
-    QAction *found = m_window->findChild<QAction *>(action);
-    QVERIFY2(found, qPrintable(action));
-    found->trigger();
+    edit(field)->setText(text);
+    QTest::keyClick(edit(field), Qt::Key_Return);
 }
 
 QString TestSyohinMain::storedMaster(const QString &name) const
 {
-    const auto rows = Test::querySql(
-        m_db, u"select syohin_master from syohin where syohin_mei='%1' and syohin_JAN<>-990000"_s.arg(name));
-    if (rows.isEmpty())
-        return {};
-    return QString::number(rows.first().value(0).toLongLong() / 10000);
+    const QVariant units = sqlValue(m_db, u"select syohin_master from syohin where syohin_mei='%1' and syohin_JAN<>-990000"_s.arg(name));
+    return units.isNull() ? QString() : QString::number(units.toLongLong() / 10000);
 }
 
 void TestSyohinMain::startUpGuide_data()
@@ -240,16 +128,9 @@ void TestSyohinMain::startUpGuide_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("guide");
 
-    QTest::newRow("0") << true << "0"_ba << true;
-    QTest::newRow("0 CR LF") << true << "0\r\n"_ba << true;
-    QTest::newRow("0.0") << true << "0.0"_ba << true;
-    QTest::newRow("00") << true << "00"_ba << true;
-    QTest::newRow("blank 0") << true << " 0"_ba << true;
-    QTest::newRow("0,1") << true << "0,1"_ba << true;
+    // The file's forms are read by HowtoSetting (tst_help); these follow them to the window.
     QTest::newRow("0 then more lines") << true << "0\r\n1\r\n"_ba << true;
     QTest::newRow("1") << true << "1\r\n"_ba << false;
-    QTest::newRow("1,0") << true << "1,0"_ba << false;
-    QTest::newRow("empty") << true << QByteArray() << false;
     QTest::newRow("letters") << true << "abc"_ba << false;
     QTest::newRow("missing") << false << QByteArray() << false;
 }
@@ -260,7 +141,7 @@ void TestSyohinMain::startUpGuide()
     QFETCH(QByteArray, content);
     QFETCH(bool, guide);
 
-    Test::ModalCatcher catcher;
+    ModalCatcher catcher;
     QVERIFY(start(writeFile ? &content : nullptr));
     QCOMPARE(m_window->startUpGuide() != nullptr, guide);
     if (guide)
@@ -273,92 +154,37 @@ void TestSyohinMain::startUpGuide()
     QCOMPARE(m_window->data1()->recordSource(), QString(SqlText::emptyProductView));
     QCOMPARE(grid()->model()->rowCount(), 0);
     QCOMPARE(grid()->model()->columnCount(), 11);
-    for (const QString &name : detailFields)
-        QCOMPARE(edit(name)->text(), QString());
-    QCOMPARE(edit(u"SBumon_code"_s)->text(), QString());
-    QCOMPARE(edit(u"Search"_s)->text(), QString());
-    QCOMPARE(m_window->findChild<QLabel *>(u"Label2"_s)->text(), u"商品名検索"_s);
+    QCOMPARE(fieldTexts(m_window.get(), 11), QStringList(11));
+    QCOMPARE(edit(u"SBumon_code"_s)->text() + edit(u"Search"_s)->text(), QString());
+    QCOMPARE(caption(), u"商品名検索"_s);
     QCOMPARE(catcher.count(), 0);
 }
 
 void TestSyohinMain::startUpWithoutCatalogue()
 {
     QVERIFY(QFile::remove(m_db));
-    const QByteArray zero = "0";
-    Test::ModalCatcher catcher;
-    QVERIFY(start(&zero));
     // Steps before opening are done; the guide is skipped; only the status bar tells.
+    const QByteArray zero = "0";
+    ModalCatcher catcher;
+    QVERIFY(start(&zero));
     QCOMPARE(m_window->windowTitle(), u"Merchalog - database.mdb"_s);
     QCOMPARE(m_window->files()->catalogueFileName(), u"database.mdb"_s);
     QVERIFY(!m_window->startUpGuide());
     QCOMPARE(grid()->model()->rowCount(), 0);
-    QVERIFY(m_window->statusBar()->currentMessage().contains(u"database.mdb"_s));
+    QVERIFY(status().contains(u"database.mdb"_s));
     QCOMPARE(catcher.count(), 0);
     // Opening never creates the file.
     QVERIFY(!QFile::exists(m_db));
-}
-
-void TestSyohinMain::titleFollowsCatalogue()
-{
-    QVERIFY(start());
-    const QString other = m_dir->filePath(u"other.mdb"_s);
-    QVERIFY(Test::makeCatalogue(other));
-    CurrentCatalogue::instance().setDatabaseName(other);
-    QCOMPARE(m_window->windowTitle(), u"Merchalog - "_s + other);
-    QCOMPARE(m_window->data1()->databaseName(), other);
-}
-
-void TestSyohinMain::layout()
-{
-    QVERIFY(start());
-    QWidget *client = m_window->centralWidget();
-    const double scale = client->logicalDpiX() / 96.0;
-    // 11490 x 5490 twips; the menu and status bars come on top of that.
-    QCOMPARE(client->size(), QSize(qRound(766 * scale), qRound(366 * scale)));
-    QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
-    QCOMPARE(grid()->geometry(), QRect(qRound(8 * scale), qRound(32 * scale), qRound(449 * scale),
-                                       qRound(329 * scale)));
-    // Every control lies inside the client area.
-    for (QWidget *child : client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-        QVERIFY2(client->rect().contains(child->geometry()), qPrintable(child->objectName()));
-
-    // The menu bar: five menus, each item named and in order.
-    const QList<QStringList> menus{
-        {u"mnufile"_s, u"mnufileNew"_s, u"mnufileOpen"_s, u"mnufileSave"_s, u"mnufileCSV"_s,
-         u"mnufileline2"_s, u"mnufilePrintPro"_s, u"mnufilePrint"_s, u"mnufileline1"_s,
-         u"mnufileExit"_s},
-        {u"mnusearch"_s, u"mnusearchNAME"_s, u"mnusearchTORIHIKI"_s, u"mnusearchPRICE"_s,
-         u"mnusearchEOS"_s, u"mnusearchJAN"_s},
-        {u"mnusyohin"_s, u"mnusyohinNEW"_s, u"mnusyohinDelete"_s},
-        {u"mnutorihiki"_s, u"mnutorihikiNEW"_s, u"mnutorihikiChange"_s, u"mnutorihikiDelete"_s},
-        {u"mnuhelp"_s, u"mnuhelphowto"_s, u"mnuhelpVersion"_s},
-    };
-    const QList<QAction *> bar = m_window->menuBar()->actions();
-    QCOMPARE(bar.size(), menus.size());
-    for (int i = 0; i < menus.size(); ++i) {
-        QMenu *menu = bar.at(i)->menu();
-        QVERIFY(menu);
-        QStringList names{menu->objectName()};
-        for (QAction *action : menu->actions())
-            names << action->objectName();
-        QCOMPARE(names, menus.at(i));
-    }
 }
 
 void TestSyohinMain::tabOrder()
 {
     QVERIFY(start());
     grid()->setFocus();
-    QStringList order;
-    for (int i = 0; i < 14; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        order << QApplication::focusWidget()->objectName();
-    }
     // Tab leaves the grid at once; then the search row, Text1..Text9, Text10, Text11, and back.
-    QCOMPARE(order, (QStringList{u"SBumon_code"_s, u"Search"_s, u"Text1"_s, u"Text2"_s,
-                                 u"Text3"_s, u"Text4"_s, u"Text5"_s, u"Text6"_s, u"Text7"_s,
-                                 u"Text8"_s, u"Text9"_s, u"Text10"_s, u"Text11"_s,
-                                 u"DBGrid1"_s}));
+    QCOMPARE(Test::tabOrder(14), (QStringList{u"SBumon_code"_s, u"Search"_s, u"Text1"_s, u"Text2"_s, u"Text3"_s,
+                                              u"Text4"_s, u"Text5"_s, u"Text6"_s, u"Text7"_s, u"Text8"_s, u"Text9"_s,
+                                              u"Text10"_s, u"Text11"_s, u"DBGrid1"_s}));
 }
 
 void TestSyohinMain::search_data()
@@ -367,57 +193,35 @@ void TestSyohinMain::search_data()
     QTest::addColumn<QString>("department");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("statement");
-    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("found");
 
+    // The statements for every mode and input are checked in tst_searchtext; these rows follow
+    // one of each behaviour through the window to the listed products.
     const QString dept3 = listed + u"bumon_code like 3"_s;
     const QStringList dept3Names{u"りんごジュース"_s, u"みかんジュース"_s};
-    const QStringList menus{u"mnusearchNAME"_s, u"mnusearchTORIHIKI"_s, u"mnusearchPRICE"_s,
-                            u"mnusearchEOS"_s, u"mnusearchJAN"_s};
-    for (const QString &menu : menus)
-        QTest::addRow("department, %s", qPrintable(menu)) << menu << u"3"_s << QString() << dept3 << dept3Names;
-    QTest::newRow("department 03") << u"mnusearchNAME"_s << u"03"_s << QString() << dept3 << dept3Names;
-
-    QTest::newRow("name") << u"mnusearchNAME"_s << QString() << u"緑茶"_s
-                          << listed + u"syohin_mei like '緑茶'"_s << QStringList{u"緑茶"_s};
-    QTest::newRow("name both") << u"mnusearchNAME"_s << u"3"_s << u"みかんジュース"_s
-                               << dept3 + u" and syohin_mei like 'みかんジュース'"_s
-                               << QStringList{u"みかんジュース"_s};
-    QTest::newRow("name wrong department") << u"mnusearchNAME"_s << u"5"_s << u"みかんジュース"_s
-                                           << listed + u"bumon_code like 5 and syohin_mei like 'みかんジュース'"_s
-                                           << QStringList();
-    QTest::newRow("name wildcard") << u"mnusearchNAME"_s << QString() << u"*ジュース"_s
-                                   << listed + u"syohin_mei like '*ジュース'"_s << dept3Names;
-    QTest::newRow("name one character") << u"mnusearchNAME"_s << QString() << u"?茶"_s
-                                        << listed + u"syohin_mei like '?茶'"_s << QStringList{u"緑茶"_s};
+    QTest::newRow("department, any mode") << u"mnusearchEOS"_s << u"03"_s << QString() << dept3 << dept3Names;
+    QTest::newRow("name both") << u"mnusearchNAME"_s << u"5"_s << u"緑茶"_s
+                               << listed + u"bumon_code like 5 and syohin_mei like '緑茶'"_s << QStringList{u"緑茶"_s};
     QTest::newRow("name plain matches whole name only") << u"mnusearchNAME"_s << QString() << u"ジュース"_s
                                                         << listed + u"syohin_mei like 'ジュース'"_s << QStringList();
+    // Wildcards, folding kana and width as the like comparison does.
+    QTest::newRow("name wildcard, folded") << u"mnusearchNAME"_s << QString() << u"*じゅーｽ"_s
+                                           << listed + u"syohin_mei like '*じゅーｽ'"_s << dept3Names;
     QTest::newRow("name with quote") << u"mnusearchNAME"_s << QString() << u"O'Brien's Tea"_s
-                                     << listed + u"syohin_mei like 'O''Brien''s Tea'"_s
-                                     << QStringList{u"O'Brien's Tea"_s};
-    QTest::newRow("name blanks") << u"mnusearchNAME"_s << QString() << u"  "_s
-                                 << listed + u"syohin_mei like '  '"_s << QStringList{u"  "_s};
-    QTest::newRow("supplier") << u"mnusearchTORIHIKI"_s << QString() << u"120"_s
-                              << listed + u"syohin_torihikicode like 120"_s
-                              << QStringList{u"りんごジュース"_s, u"緑茶"_s};
-    QTest::newRow("supplier both") << u"mnusearchTORIHIKI"_s << u"5"_s << u"0120"_s
-                                   << listed + u"bumon_code like 5 and syohin_torihikicode like 120"_s
-                                   << QStringList{u"緑茶"_s};
-    QTest::newRow("price grouped") << u"mnusearchPRICE"_s << QString() << u"1,980"_s
-                                   << listed + u"syohin_master like 1980"_s << QStringList{u"みかんジュース"_s};
-    QTest::newRow("price both") << u"mnusearchPRICE"_s << u"03"_s << u"198.00"_s
-                                << dept3 + u" and syohin_master like 198"_s << QStringList{u"りんごジュース"_s};
-    QTest::newRow("eos") << u"mnusearchEOS"_s << QString() << u"2002"_s
-                         << listed + u"syohin_EOS like 2002"_s << QStringList{u"O'Brien's Tea"_s};
-    QTest::newRow("eos both") << u"mnusearchEOS"_s << u"3"_s << u"1001"_s
-                              << dept3 + u" and syohin_EOS like 1001"_s << QStringList{u"りんごジュース"_s};
+                                     << listed + u"syohin_mei like 'O''Brien''s Tea'"_s << QStringList{u"O'Brien's Tea"_s};
+    QTest::newRow("name blanks") << u"mnusearchNAME"_s << QString() << u"  "_s << listed + u"syohin_mei like '  '"_s
+                                 << QStringList{u"  "_s};
+    QTest::newRow("supplier") << u"mnusearchTORIHIKI"_s << QString() << u"0120"_s
+                              << listed + u"syohin_torihikicode like 120"_s << QStringList{u"りんごジュース"_s, u"緑茶"_s};
+    QTest::newRow("price both") << u"mnusearchPRICE"_s << u"03"_s << u"1,980"_s
+                                << dept3 + u" and syohin_master like 1980"_s << QStringList{u"みかんジュース"_s};
+    QTest::newRow("eos") << u"mnusearchEOS"_s << QString() << u"2002"_s << listed + u"syohin_EOS like 2002"_s
+                         << QStringList{u"O'Brien's Tea"_s};
     QTest::newRow("jan") << u"mnusearchJAN"_s << QString() << u"4902222222222"_s
                          << listed + u"syohin_JAN like 4902222222222"_s << QStringList{u"緑茶"_s};
-    QTest::newRow("jan both") << u"mnusearchJAN"_s << u"3"_s << u"4901234567801"_s
-                              << dept3 + u" and syohin_JAN like 4901234567801"_s
-                              << QStringList{u"みかんジュース"_s};
     // The reserved row is never listed, even when searched for by its own JAN.
-    QTest::newRow("jan -99") << u"mnusearchJAN"_s << QString() << u"-99"_s
-                             << listed + u"syohin_JAN like -99"_s << QStringList();
+    QTest::newRow("jan -99") << u"mnusearchJAN"_s << QString() << u"-99"_s << listed + u"syohin_JAN like -99"_s
+                             << QStringList();
 }
 
 void TestSyohinMain::search()
@@ -426,9 +230,9 @@ void TestSyohinMain::search()
     QFETCH(QString, department);
     QFETCH(QString, key);
     QFETCH(QString, statement);
-    QFETCH(QStringList, names);
+    QFETCH(QStringList, found);
 
-    Test::ModalCatcher catcher;
+    ModalCatcher catcher;
     QVERIFY(start());
     trigger(menu);
     for (const QString &field : {u"SBumon_code"_s, u"Search"_s}) {
@@ -440,11 +244,11 @@ void TestSyohinMain::search()
         QTest::keyClick(edit(field), Qt::Key_Return);
 
         QCOMPARE(m_window->data1()->recordSource(), statement);
-        QCOMPARE(listedNames(), names);
-        QCOMPARE(m_window->statusBar()->currentMessage(), u"%1件"_s.arg(names.size()));
+        QCOMPARE(names(), found);
+        QCOMPARE(status(), u"%1件"_s.arg(found.size()));
         // The first product is current and shown; with none the detail panel is blank.
-        QCOMPARE(edit(u"Text1"_s)->text(), names.value(0));
-        QCOMPARE(grid()->currentIndex().row(), names.isEmpty() ? -1 : 0);
+        QCOMPARE(edit(u"Text1"_s)->text(), found.value(0));
+        QCOMPARE(grid()->currentIndex().row(), found.isEmpty() ? -1 : 0);
         // The entry fields keep what was typed.
         QCOMPARE(edit(u"SBumon_code"_s)->text(), department);
         QCOMPARE(edit(u"Search"_s)->text(), key);
@@ -473,12 +277,9 @@ void TestSyohinMain::failedSearchChangesNothing_data()
     QTest::addColumn<QString>("key");
 
     QTest::newRow("department letters") << u"mnusearchNAME"_s << u"A1"_s << QString();
-    QTest::newRow("department blanks") << u"mnusearchNAME"_s << u"   "_s << QString();
     QTest::newRow("department blanks with key") << u"mnusearchNAME"_s << u" "_s << u"緑茶"_s;
     QTest::newRow("price letters") << u"mnusearchPRICE"_s << QString() << u"abc"_s;
-    QTest::newRow("jan wildcard") << u"mnusearchJAN"_s << QString() << u"4901*"_s;
     QTest::newRow("eos question mark") << u"mnusearchEOS"_s << u"3"_s << u"10?1"_s;
-    QTest::newRow("supplier blanks") << u"mnusearchTORIHIKI"_s << QString() << u"  "_s;
 }
 
 void TestSyohinMain::failedSearchChangesNothing()
@@ -487,7 +288,7 @@ void TestSyohinMain::failedSearchChangesNothing()
     QFETCH(QString, department);
     QFETCH(QString, key);
 
-    Test::ModalCatcher catcher;
+    ModalCatcher catcher;
     QVERIFY(start());
     enter(u"SBumon_code"_s, u"3"_s);
     clickRow(1);
@@ -498,17 +299,17 @@ void TestSyohinMain::failedSearchChangesNothing()
     enter(u"Search"_s, key);
 
     QCOMPARE(m_window->data1()->recordSource(), statement);
-    QCOMPARE(listedNames(), (QStringList{u"りんごジュース"_s, u"みかんジュース"_s}));
+    QCOMPARE(names(), (QStringList{u"りんごジュース"_s, u"みかんジュース"_s}));
     QCOMPARE(m_window->data1()->currentRow(), 1);
     QCOMPARE(edit(u"Text1"_s)->text(), u"みかんジュース"_s);
-    QVERIFY(!m_window->statusBar()->currentMessage().isEmpty());
-    QVERIFY(!m_window->statusBar()->currentMessage().endsWith(u"件"_s));
+    QVERIFY(!status().isEmpty());
+    QVERIFY(!status().endsWith(u"件"_s));
     QCOMPARE(catcher.count(), 0);
 }
 
 void TestSyohinMain::rejectedPatternIsNoted()
 {
-    Test::ModalCatcher catcher;
+    ModalCatcher catcher;
     QVERIFY(start());
     enter(u"SBumon_code"_s, u"5"_s);
     QCOMPARE(grid()->model()->rowCount(), 2);
@@ -516,7 +317,7 @@ void TestSyohinMain::rejectedPatternIsNoted()
     // An unclosed bracket is not a pattern.
     enter(u"Search"_s, u"[緑茶"_s);
     QCOMPARE(m_window->data1()->recordSource(), listed + u"syohin_mei like '[緑茶'"_s);
-    QVERIFY(m_window->statusBar()->currentMessage().contains(u"検索条件"_s));
+    QVERIFY(status().contains(u"検索条件"_s));
     QCOMPARE(catcher.count(), 0);
 }
 
@@ -528,24 +329,20 @@ void TestSyohinMain::modeChangeKeepsList()
     const QString statement = m_window->data1()->recordSource();
 
     trigger(u"mnusearchJAN"_s);
-    QCOMPARE(m_window->findChild<QLabel *>(u"Label2"_s)->text(), u"JAN検索"_s);
+    QCOMPARE(caption(), u"JAN検索"_s);
     QCOMPARE(m_window->data1()->recordSource(), statement);
     QCOMPARE(grid()->model()->rowCount(), 2);
     QCOMPARE(edit(u"Search"_s)->text(), u"4901234567801"_s);
 
     // The next Enter uses the new mode.
     QTest::keyClick(edit(u"Search"_s), Qt::Key_Return);
-    QCOMPARE(listedNames(), QStringList{u"みかんジュース"_s});
+    QCOMPARE(names(), QStringList{u"みかんジュース"_s});
 
-    // The captions differ from the menu's where the menu says more.
+    // The caption is shorter than the menu's where the menu says more.
     trigger(u"mnusearchPRICE"_s);
-    QCOMPARE(m_window->findChild<QLabel *>(u"Label2"_s)->text(), u"価格検索"_s);
-    trigger(u"mnusearchTORIHIKI"_s);
-    QCOMPARE(m_window->findChild<QLabel *>(u"Label2"_s)->text(), u"取引先検索"_s);
-    trigger(u"mnusearchEOS"_s);
-    QCOMPARE(m_window->findChild<QLabel *>(u"Label2"_s)->text(), u"EOS検索"_s);
+    QCOMPARE(caption(), u"価格検索"_s);
     trigger(u"mnusearchNAME"_s);
-    QCOMPARE(m_window->findChild<QLabel *>(u"Label2"_s)->text(), u"商品名検索"_s);
+    QCOMPARE(caption(), u"商品名検索"_s);
     QCOMPARE(grid()->model()->rowCount(), 1);
 }
 
@@ -558,9 +355,9 @@ void TestSyohinMain::barcodeScannerFindsProduct()
     // A scanner is a keyboard: the digits, then Enter.
     QTest::keyClicks(search, u"4901234567894"_s);
     QTest::keyClick(search, Qt::Key_Return);
-    QCOMPARE(listedNames(), QStringList{u"りんごジュース"_s});
+    QCOMPARE(names(), QStringList{u"りんごジュース"_s});
     QCOMPARE(edit(u"Text5"_s)->text(), u"4901234567894"_s);
-    QCOMPARE(m_window->statusBar()->currentMessage(), u"1件"_s);
+    QCOMPARE(status(), u"1件"_s);
 }
 
 void TestSyohinMain::clickingRowFillsDetail()
@@ -570,11 +367,9 @@ void TestSyohinMain::clickingRowFillsDetail()
     QCOMPARE(edit(u"Text1"_s)->text(), u"りんごジュース"_s);
     clickRow(1);
     QCOMPARE(m_window->data1()->currentRow(), 1);
-    const QStringList expected{u"みかんジュース"_s, u"1980"_s, u"90"_s, u"70"_s,
-                               u"4901234567801"_s, u"1002"_s, u"24"_s, u"テスト商事"_s,
-                               u"130"_s, u"3"_s, u"1"_s};
-    for (int i = 0; i < detailFields.size(); ++i)
-        QCOMPARE(edit(detailFields.at(i))->text(), expected.at(i));
+    QCOMPARE(fieldTexts(m_window.get(), 11),
+             (QStringList{u"みかんジュース"_s, u"1980"_s, u"90"_s, u"70"_s, u"4901234567801"_s, u"1002"_s, u"24"_s,
+                          u"テスト商事"_s, u"130"_s, u"3"_s, u"1"_s}));
     // The record selector marks the current row.
     QCOMPARE(grid()->model()->headerData(1, Qt::Vertical).toString().isEmpty(), false);
     QCOMPARE(grid()->model()->headerData(0, Qt::Vertical).toString(), QString());
@@ -584,8 +379,8 @@ void TestSyohinMain::detailEditStoredOnRowChange()
 {
     QVERIFY(start());
     enter(u"SBumon_code"_s, u"3"_s);
-    typeInto(u"Text2"_s, u"250"_s);
-    typeInto(u"Text1"_s, u"りんごジュース大"_s);
+    overtype(edit(u"Text2"_s), u"250"_s);
+    overtype(edit(u"Text1"_s), u"りんごジュース大"_s);
     // Nothing is stored while the product is current.
     QCOMPARE(storedMaster(u"りんごジュース"_s), u"198"_s);
     clickRow(1);
@@ -595,7 +390,7 @@ void TestSyohinMain::detailEditStoredOnRowChange()
     trigger(u"mnusearchPRICE"_s);
     edit(u"SBumon_code"_s)->clear();
     enter(u"Search"_s, u"250"_s);
-    QCOMPARE(listedNames(), QStringList{u"りんごジュース大"_s});
+    QCOMPARE(names(), QStringList{u"りんごジュース大"_s});
     QCOMPARE(edit(u"Text2"_s)->text(), u"250"_s);
 }
 
@@ -619,9 +414,9 @@ void TestSyohinMain::invalidDetailEditIsRefused()
     QVERIFY(start());
     enter(u"SBumon_code"_s, u"3"_s);
     const QString stored = edit(field)->text();
-    typeInto(field, text);
+    overtype(edit(field), text);
 
-    Test::ModalCatcher catcher;
+    ModalCatcher catcher;
     clickRow(1);
     QTRY_COMPARE(catcher.count(), 1);
     const auto seen = catcher.seen().constFirst();
@@ -649,8 +444,8 @@ void TestSyohinMain::invalidEditStopsSearch()
     QVERIFY(start());
     enter(u"SBumon_code"_s, u"3"_s);
     const QString statement = m_window->data1()->recordSource();
-    typeInto(u"Text3"_s, u"十円"_s);
-    Test::ModalCatcher catcher;
+    overtype(edit(u"Text3"_s), u"十円"_s);
+    ModalCatcher catcher;
     enter(u"SBumon_code"_s, u"5"_s);
     QCOMPARE(catcher.count(), 1);
     QCOMPARE(catcher.lastText(), u"「特売価格」に数値を入力してください。"_s);
@@ -688,7 +483,7 @@ void TestSyohinMain::gridCellEdit()
     QTest::keyClicks(editor, u"x"_s);
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_COMPARE(edit(u"Text7"_s)->text(), u"x"_s);
-    Test::ModalCatcher catcher;
+    ModalCatcher catcher;
     clickRow(0);
     QTRY_COMPARE(catcher.count(), 1);
     QVERIFY(catcher.lastText().contains(u"発注単位"_s));
@@ -708,7 +503,7 @@ void TestSyohinMain::gridRefusesDeleteKey()
     QCOMPARE(grid()->model()->rowCount(), 2);
     QCOMPARE(m_window->data1()->currentRow(), 1);
     QVERIFY(!m_window->data1()->hasPendingEdits());
-    QCOMPARE(Test::querySql(m_db, u"select count(*) from syohin"_s).value(0).value(0).toInt(), 6);
+    QCOMPARE(sqlValue(m_db, u"select count(*) from syohin"_s).toInt(), 6);
     QCOMPARE(edit(u"Text1"_s)->text(), u"みかんジュース"_s);
 }
 
@@ -716,10 +511,10 @@ void TestSyohinMain::unwritableCatalogueReportsEdit()
 {
     QVERIFY(start());
     enter(u"SBumon_code"_s, u"3"_s);
-    typeInto(u"Text2"_s, u"500"_s);
+    overtype(edit(u"Text2"_s), u"500"_s);
     // The file goes away under the program: the edit cannot be written.
     QVERIFY(QFile::rename(m_db, m_db + u".moved"_s));
-    Test::ModalCatcher catcher;
+    ModalCatcher catcher;
     clickRow(1);
     QTRY_COMPARE(catcher.count(), 1);
     QCOMPARE(catcher.seen().constFirst().title, u"Merchalog"_s);
@@ -731,7 +526,7 @@ void TestSyohinMain::closeStoresEdit()
 {
     QVERIFY(start());
     enter(u"SBumon_code"_s, u"3"_s);
-    typeInto(u"Text2"_s, u"321"_s);
+    overtype(edit(u"Text2"_s), u"321"_s);
     QVERIFY(m_window->close());
     QCOMPARE(storedMaster(u"りんごジュース"_s), u"321"_s);
 }
@@ -745,9 +540,9 @@ void TestSyohinMain::exitEndsOtherWindows()
     QPointer<QWidget> version = m_window->versionWindow();
     QVERIFY(help && version);
     enter(u"SBumon_code"_s, u"3"_s);
-    typeInto(u"Text2"_s, u"222"_s);
+    overtype(edit(u"Text2"_s), u"222"_s);
 
-    Test::ModalCatcher catcher;
+    ModalCatcher catcher;
     trigger(u"mnufileExit"_s);
     QVERIFY(!help);
     QVERIFY(!version);
@@ -762,8 +557,8 @@ void TestSyohinMain::exitRefusedWhileEditInvalid()
     QVERIFY(start());
     trigger(u"mnuhelpVersion"_s);
     enter(u"SBumon_code"_s, u"3"_s);
-    typeInto(u"Text4"_s, u"abc"_s);
-    Test::ModalCatcher catcher;
+    overtype(edit(u"Text4"_s), u"abc"_s);
+    ModalCatcher catcher;
     trigger(u"mnufileExit"_s);
     QCOMPARE(catcher.count(), 1);
     QCOMPARE(catcher.lastText(), u"「原価価格」に数値を入力してください。"_s);
@@ -782,8 +577,6 @@ void TestSyohinMain::otherWindowsOpenOnce()
                                   u"mnutorihikiDelete"_s}) {
         const int before = QApplication::topLevelWidgets().size();
         trigger(action);
-        QWidget *opened = QApplication::activeWindow();
-        Q_UNUSED(opened);
         const int afterFirst = QApplication::topLevelWidgets().size();
         QCOMPARE(afterFirst, before + 1);
         trigger(action);

@@ -1,41 +1,27 @@
-#include "products/newsyohin.h"
+#include "testsupport.h"
 
 #include "catalogue/currentcatalogue.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/sqltexts.h"
-#include "testsupport.h"
+#include "products/newsyohin.h"
 
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <memory>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
+using namespace Merchalog::Test;
 
 namespace {
 
 // The product entries in the order the required-field checks visit them, then the supplier
 // panel's name and code, then department and category.
-const QStringList checkedFields{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s,
-                                u"Text5"_s, u"Text6"_s, u"Text7"_s, u"Text8"_s,
-                                u"Text9"_s, u"Text14"_s, u"Text15"_s};
+const QStringList checkedFields{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s, u"Text5"_s, u"Text6"_s,
+                                u"Text7"_s, u"Text8"_s, u"Text9"_s, u"Text14"_s, u"Text15"_s};
 const QStringList productFields{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s, u"Text5"_s,
                                 u"Text6"_s, u"Text7"_s, u"Text14"_s, u"Text15"_s};
-
-const QString allColumns = u"select syohin_mei, syohin_master, syohin_sale, syohin_genka, syohin_JAN, "
-                           "syohin_EOS, syohin_EOStani, syohin_torihiki, syohin_torihikicode, bumon_code, "
-                           "bumon_AU from syohin order by rowid"_s;
-
-qint64 units(qint64 whole)
-{
-    return whole * 10000;
-}
 
 } // namespace
 
@@ -62,7 +48,6 @@ private Q_SLOTS:
     void unconvertibleFieldIsNamed_data();
     void unconvertibleFieldIsNamed();
     void reservedJanIsStoredButNeverListed();
-    void productListShowsProductOnlyAfterNextSearch();
     void registersIntoCatalogueOpenedLater();
     void closingDiscardsSupplierPanelEdits_data();
     void closingDiscardsSupplierPanelEdits();
@@ -73,17 +58,15 @@ private Q_SLOTS:
 
 private:
     Newsyohin *openWindow();
-    QLineEdit *edit(const QString &name) const;
-    QPushButton *button(const QString &name) const;
+    QLineEdit *edit(const QString &name) const { return lineEdit(m_window, name); }
+    QGroupBox *guide() const { return m_window->findChild<QGroupBox *>(u"HOWTO"_s); }
     void lookUp(const QString &code);
     void fillProduct(const QString &name = u"緑茶 500ml"_s);
-    void registerProduct();
-    // Replaces a bound field's text by typing, as the user does.
-    void retype(const QString &field, const QString &text);
-    QList<QVariantList> products(const QString &path) const;
-    QString newCatalogue(const QString &fileName);
+    void registerProduct() { click(pushButton(m_window, u"Command1"_s)); }
+    QStringList checkedTexts() const;
+    QVariant supplierField(const QString &field, int code) const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TestFolder> m_folder;
     QString m_path;
     QPointer<Newsyohin> m_window;
     std::unique_ptr<QObject> m_testScope;
@@ -91,14 +74,11 @@ private:
 
 void TestNewsyohin::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_path = newCatalogue(u"database.mdb"_s);
-    QVERIFY(Test::insertSupplier(m_path, {u"テスト商事"_s, u"東京都千代田区1-1"_s, u"03-1234-5678"_s,
-                                          u"120"_s, u"100-0001"_s}));
-    QVERIFY(Test::insertSupplier(m_path, {u"山田物産"_s, u"大阪府大阪市2-2"_s, u"06-9876-5432"_s,
-                                          u"130"_s, u"530-0001"_s}));
-    CurrentCatalogue::instance().setDatabaseName(m_path);
+    m_folder = std::make_unique<TestFolder>();
+    QVERIFY(m_folder->isValid());
+    m_path = m_folder->catalogue();
+    QVERIFY(insertSupplier(m_path, {u"テスト商事"_s, u"東京都千代田区1-1"_s, u"03-1234-5678"_s, u"120"_s, u"100-0001"_s}));
+    QVERIFY(insertSupplier(m_path, {u"山田物産"_s, u"大阪府大阪市2-2"_s, u"06-9876-5432"_s, u"130"_s, u"530-0001"_s}));
     m_testScope = std::make_unique<QObject>();
 }
 
@@ -107,8 +87,7 @@ void TestNewsyohin::cleanup()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     delete m_window;
     m_testScope.reset();
-    CurrentCatalogue::instance().setDatabaseName(QString(CurrentCatalogue::startName));
-    m_dir.reset();
+    m_folder.reset();
 }
 
 Newsyohin *TestNewsyohin::openWindow()
@@ -116,22 +95,6 @@ Newsyohin *TestNewsyohin::openWindow()
     m_window = new Newsyohin;
     m_window->show();
     return m_window;
-}
-
-QLineEdit *TestNewsyohin::edit(const QString &name) const
-{
-    auto *e = m_window->findChild<QLineEdit *>(name);
-    if (!e)
-        qFatal("no entry %s", qPrintable(name));
-    return e;
-}
-
-QPushButton *TestNewsyohin::button(const QString &name) const
-{
-    auto *b = m_window->findChild<QPushButton *>(name);
-    if (!b)
-        qFatal("no button %s", qPrintable(name));
-    return b;
 }
 
 void TestNewsyohin::lookUp(const QString &code)
@@ -142,42 +105,22 @@ void TestNewsyohin::lookUp(const QString &code)
 
 void TestNewsyohin::fillProduct(const QString &name)
 {
-    edit(u"Text1"_s)->setText(name);
-    edit(u"Text2"_s)->setText(u"1,200"_s);
-    edit(u"Text3"_s)->setText(u"980"_s);
-    edit(u"Text4"_s)->setText(u"700.5"_s);
-    edit(u"Text5"_s)->setText(u"4901234567894"_s);
-    edit(u"Text6"_s)->setText(u"1001"_s);
-    edit(u"Text7"_s)->setText(u"12"_s);
+    fill(m_window, {name, u"1,200"_s, u"980"_s, u"700.5"_s, u"4901234567894"_s, u"1001"_s, u"12"_s});
     edit(u"Text14"_s)->setText(u"3"_s);
     edit(u"Text15"_s)->setText(u"1"_s);
 }
 
-void TestNewsyohin::registerProduct()
+QStringList TestNewsyohin::checkedTexts() const
 {
-    QTest::mouseClick(button(u"Command1"_s), Qt::LeftButton);
+    QStringList texts;
+    for (const QString &name : checkedFields)
+        texts << edit(name)->text();
+    return texts;
 }
 
-void TestNewsyohin::retype(const QString &field, const QString &text)
+QVariant TestNewsyohin::supplierField(const QString &field, int code) const
 {
-    QLineEdit *e = edit(field);
-    e->setFocus();
-    QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(e, Qt::Key_Delete);
-    Test::typeText(e, text);
-}
-
-QList<QVariantList> TestNewsyohin::products(const QString &path) const
-{
-    return Test::querySql(path, allColumns);
-}
-
-QString TestNewsyohin::newCatalogue(const QString &fileName)
-{
-    const QString path = m_dir->filePath(fileName);
-    if (!Test::makeCatalogue(path))
-        qFatal("cannot make %s", qPrintable(path));
-    return path;
+    return sqlValue(m_path, u"select %1 from torihiki where torihiki_code = %2"_s.arg(field).arg(units(code)));
 }
 
 void TestNewsyohin::guideCoversProductFieldsUntilFirstLookup()
@@ -216,14 +159,11 @@ void TestNewsyohin::guideCoversProductFieldsUntilFirstLookup()
 void TestNewsyohin::registerRightAfterOpeningAsksForName()
 {
     openWindow();
-    Test::ModalCatcher catcher(m_testScope.get());
+    ModalCatcher catcher(m_testScope.get());
     registerProduct();
-    QCOMPARE(catcher.count(), 1);
-    QCOMPARE(catcher.seen().first().text, u"商品名を入力してください。"_s);
-    QCOMPARE(catcher.seen().first().title, u"Merchalog"_s);
-    QCOMPARE(catcher.seen().first().buttons.size(), 1);
-    QVERIFY(products(m_path).isEmpty());
-    QVERIFY(m_window->findChild<QGroupBox *>(u"HOWTO"_s)->isVisible());
+    VERIFY_ONE_MESSAGE(catcher, u"商品名を入力してください。"_s);
+    QVERIFY(productsIn(m_path).isEmpty());
+    QVERIFY(guide()->isVisible());
 }
 
 void TestNewsyohin::requiredFieldsInOrder_data()
@@ -259,17 +199,13 @@ void TestNewsyohin::requiredFieldsInOrder()
     // Every field from this one on is empty: the message names the first.
     for (int i = firstEmpty; i < checkedFields.size(); ++i)
         edit(checkedFields.at(i))->setText(QString());
-    QStringList before;
-    for (const QString &name : checkedFields)
-        before << edit(name)->text();
+    const QStringList before = checkedTexts();
 
-    Test::ModalCatcher catcher(m_testScope.get());
+    ModalCatcher catcher(m_testScope.get());
     registerProduct();
-    QCOMPARE(catcher.count(), 1);
-    QCOMPARE(catcher.lastText(), message);
-    QVERIFY(products(m_path).isEmpty());
-    for (int i = 0; i < checkedFields.size(); ++i)
-        QCOMPARE(edit(checkedFields.at(i))->text(), before.at(i));
+    VERIFY_ONE_MESSAGE(catcher, message);
+    QVERIFY(productsIn(m_path).isEmpty());
+    QCOMPARE(checkedTexts(), before);
 }
 
 void TestNewsyohin::blanksCountAsTyped()
@@ -277,10 +213,10 @@ void TestNewsyohin::blanksCountAsTyped()
     openWindow();
     lookUp(u"120"_s);
     fillProduct(u"  "_s);
-    Test::ModalCatcher catcher(m_testScope.get());
+    ModalCatcher catcher(m_testScope.get());
     registerProduct();
     QCOMPARE(catcher.count(), 0);
-    const auto rows = products(m_path);
+    const auto rows = productsIn(m_path);
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().at(0).toString(), u"  "_s);
 }
@@ -291,17 +227,17 @@ void TestNewsyohin::lookupThatMatchesNoneStopsAtSupplierName()
     lookUp(u"120"_s);
     lookUp(u"555"_s);
     // The guide goes whether or not a supplier was found; the panel is blank.
-    QVERIFY(!m_window->findChild<QGroupBox *>(u"HOWTO"_s)->isVisible());
+    QVERIFY(!guide()->isVisible());
     QCOMPARE(edit(u"Text8"_s)->text(), QString());
     QCOMPARE(edit(u"Text9"_s)->text(), QString());
     QCOMPARE(edit(u"Text13"_s)->text(), QString());
 
     fillProduct();
-    Test::ModalCatcher catcher(m_testScope.get());
+    ModalCatcher catcher(m_testScope.get());
     registerProduct();
     QCOMPARE(catcher.count(), 1);
     QCOMPARE(catcher.lastText(), u"取引先コードより取引先を検索してください。"_s);
-    QVERIFY(products(m_path).isEmpty());
+    QVERIFY(productsIn(m_path).isEmpty());
 }
 
 void TestNewsyohin::lookupWithoutNumberChangesNothing_data()
@@ -317,10 +253,9 @@ void TestNewsyohin::lookupWithoutNumberChangesNothing()
     QFETCH(QString, code);
 
     openWindow();
-    auto *guide = m_window->findChild<QGroupBox *>(u"HOWTO"_s);
-    Test::ModalCatcher catcher(m_testScope.get());
+    ModalCatcher catcher(m_testScope.get());
     lookUp(code);
-    QVERIFY(guide->isVisible());
+    QVERIFY(guide()->isVisible());
 
     lookUp(u"120"_s);
     lookUp(code);
@@ -341,7 +276,7 @@ void TestNewsyohin::lookupReplacesSupplier()
 
     fillProduct();
     registerProduct();
-    const auto rows = products(m_path);
+    const auto rows = productsIn(m_path);
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().at(7).toString(), u"山田物産"_s);
     QCOMPARE(rows.first().at(8).toLongLong(), units(130));
@@ -350,8 +285,8 @@ void TestNewsyohin::lookupReplacesSupplier()
 void TestNewsyohin::twoProductsAfterOneLookup()
 {
     openWindow();
-    QVERIFY(products(m_path).isEmpty()); // the product table starts empty
-    Test::ModalCatcher catcher(m_testScope.get());
+    QVERIFY(productsIn(m_path).isEmpty()); // the product table starts empty
+    ModalCatcher catcher(m_testScope.get());
     lookUp(u"120"_s);
     fillProduct(u"緑茶 500ml"_s);
     registerProduct();
@@ -365,14 +300,14 @@ void TestNewsyohin::twoProductsAfterOneLookup()
     QCOMPARE(edit(u"Text10"_s)->text(), u"東京都千代田区1-1"_s);
     QCOMPARE(edit(u"Text11"_s)->text(), u"100-0001"_s);
     QCOMPARE(edit(u"Text13"_s)->text(), u"03-1234-5678"_s);
-    QVERIFY(!m_window->findChild<QGroupBox *>(u"HOWTO"_s)->isVisible());
+    QVERIFY(!guide()->isVisible());
 
     fillProduct(u"烏龍茶 2L"_s);
     edit(u"Text5"_s)->setText(u"4901234567900"_s);
     registerProduct();
     QCOMPARE(catcher.count(), 0); // success is never confirmed
 
-    const auto rows = products(m_path);
+    const auto rows = productsIn(m_path);
     QCOMPARE(rows.size(), 2);
     const QVariantList first{u"緑茶 500ml"_s, units(1200), units(980), qint64(7005000),
                              units(4901234567894), units(1001), qint64(12), u"テスト商事"_s,
@@ -410,10 +345,10 @@ void TestNewsyohin::conversions()
     lookUp(u"120"_s);
     fillProduct();
     edit(field)->setText(text);
-    Test::ModalCatcher catcher(m_testScope.get());
+    ModalCatcher catcher(m_testScope.get());
     registerProduct();
     QCOMPARE(catcher.count(), 0);
-    const auto rows = products(m_path);
+    const auto rows = productsIn(m_path);
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().at(column).toLongLong(), stored);
 }
@@ -443,26 +378,21 @@ void TestNewsyohin::unconvertibleFieldIsNamed()
     lookUp(u"120"_s);
     fillProduct();
     edit(field)->setText(text);
-    QStringList before;
-    for (const QString &name : checkedFields)
-        before << edit(name)->text();
+    const QStringList before = checkedTexts();
 
-    auto catcher = std::make_unique<Test::ModalCatcher>(m_testScope.get());
+    auto catcher = std::make_unique<ModalCatcher>(m_testScope.get());
     registerProduct();
-    QCOMPARE(catcher->count(), 1);
-    QCOMPARE(catcher->lastText(), message);
-    QCOMPARE(catcher->seen().first().title, u"Merchalog"_s);
-    QVERIFY(products(m_path).isEmpty());
-    for (int i = 0; i < checkedFields.size(); ++i)
-        QCOMPARE(edit(checkedFields.at(i))->text(), before.at(i));
+    VERIFY_ONE_MESSAGE(*catcher, message);
+    QVERIFY(productsIn(m_path).isEmpty());
+    QCOMPARE(checkedTexts(), before);
     QCOMPARE(m_window->focusWidget(), edit(field));
 
     // Once mended, the product is stored once: nothing was left over from the failed attempt.
     edit(field)->setText(u"5"_s);
-    catcher = std::make_unique<Test::ModalCatcher>(m_testScope.get());
+    catcher = std::make_unique<ModalCatcher>(m_testScope.get());
     registerProduct();
     QCOMPARE(catcher->count(), 0);
-    QCOMPARE(products(m_path).size(), 1);
+    QCOMPARE(productsIn(m_path).size(), 1);
 }
 
 void TestNewsyohin::reservedJanIsStoredButNeverListed()
@@ -475,44 +405,21 @@ void TestNewsyohin::reservedJanIsStoredButNeverListed()
     fillProduct(u"緑茶 500ml"_s);
     registerProduct();
 
-    const auto rows = products(m_path);
+    const auto rows = productsIn(m_path);
     QCOMPARE(rows.size(), 2);
     QCOMPARE(rows.at(0).at(4).toLongLong(), units(-99));
 
-    for (const QString &text : {QString(SqlText::allProducts),
-                                u"select * from syohin where syohin_JAN<>-99 and bumon_code like 3"_s,
-                                u"select * from syohin where syohin_JAN<>-99 and syohin_torihikicode like 120"_s}) {
-        RecordSource list;
-        list.setRecordSource(text);
-        QVERIFY2(list.refresh(), qPrintable(text));
-        QCOMPARE(list.recordCount(), 1);
-        QCOMPARE(list.text(u"syohin_mei"), u"緑茶 500ml"_s);
-    }
-}
-
-void TestNewsyohin::productListShowsProductOnlyAfterNextSearch()
-{
-    QVERIFY(Test::insertProduct(m_path, {.mei = u"既存品"_s}));
+    // Which lists leave it out is checked in tst_recordsource.
     RecordSource list;
-    list.setRecordSource(u"select * from syohin where syohin_JAN<>-99 and bumon_code like 3"_s);
+    list.setRecordSource(QString(SqlText::allProducts));
     QVERIFY(list.refresh());
-    QCOMPARE(list.recordCount(), 1);
-
-    openWindow();
-    lookUp(u"120"_s);
-    fillProduct(u"新商品"_s);
-    registerProduct();
-    QCOMPARE(products(m_path).size(), 2);
-    QCOMPARE(list.recordCount(), 1);
-
-    QVERIFY(list.refresh());
-    QCOMPARE(list.recordCount(), 2);
+    QCOMPARE(listedNames(&list), QStringList{u"緑茶 500ml"_s});
 }
 
 void TestNewsyohin::registersIntoCatalogueOpenedLater()
 {
-    const QString other = newCatalogue(u"other.mdb"_s);
-    QVERIFY(Test::insertSupplier(other, {u"新世界商事"_s, u"札幌市"_s, u"011-000-0000"_s, u"120"_s,
+    const QString other = m_folder->makeCatalogue(u"other.mdb"_s);
+    QVERIFY(insertSupplier(other, {u"新世界商事"_s, u"札幌市"_s, u"011-000-0000"_s, u"120"_s,
                                          u"060-0001"_s}));
 
     openWindow();
@@ -522,8 +429,8 @@ void TestNewsyohin::registersIntoCatalogueOpenedLater()
     // The window that was open goes on with the panel as it reads, into the new catalogue.
     fillProduct(u"開いたまま"_s);
     registerProduct();
-    QVERIFY(products(m_path).isEmpty());
-    auto rows = products(other);
+    QVERIFY(productsIn(m_path).isEmpty());
+    auto rows = productsIn(other);
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.at(0).at(7).toString(), u"テスト商事"_s);
 
@@ -532,7 +439,7 @@ void TestNewsyohin::registersIntoCatalogueOpenedLater()
     QCOMPARE(edit(u"Text8"_s)->text(), u"新世界商事"_s);
 
     // Closed and opened again, the window works on the new catalogue from the start.
-    QTest::mouseClick(button(u"Command2"_s), Qt::LeftButton);
+    click(pushButton(m_window, u"Command2"_s));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(m_window.isNull());
     openWindow();
@@ -540,8 +447,8 @@ void TestNewsyohin::registersIntoCatalogueOpenedLater()
     QCOMPARE(edit(u"Text8"_s)->text(), u"新世界商事"_s);
     fillProduct(u"開き直し"_s);
     registerProduct();
-    QVERIFY(products(m_path).isEmpty());
-    rows = products(other);
+    QVERIFY(productsIn(m_path).isEmpty());
+    rows = productsIn(other);
     QCOMPARE(rows.size(), 2);
     QCOMPARE(rows.at(1).at(0).toString(), u"開き直し"_s);
     QCOMPARE(rows.at(1).at(7).toString(), u"新世界商事"_s);
@@ -560,68 +467,62 @@ void TestNewsyohin::closingDiscardsSupplierPanelEdits()
 
     openWindow();
     lookUp(u"120"_s);
-    retype(u"Text8"_s, u"書き換え商事"_s);
-    retype(u"Text13"_s, u"099-999-9999"_s);
+    overtype(edit(u"Text8"_s), u"書き換え商事"_s);
+    overtype(edit(u"Text13"_s), u"099-999-9999"_s);
     QCOMPARE(edit(u"Text8"_s)->text(), u"書き換え商事"_s);
 
     if (cancelButton)
-        QTest::mouseClick(button(u"Command2"_s), Qt::LeftButton);
+        click(pushButton(m_window, u"Command2"_s));
     else
         m_window->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(m_window.isNull());
 
-    const auto suppliers = Test::querySql(
-        m_path, u"select torihiki_mei, torihiki_tel from torihiki where torihiki_code = 1200000"_s);
-    QCOMPARE(suppliers.size(), 1);
-    QCOMPARE(suppliers.first().at(0).toString(), u"テスト商事"_s);
-    QCOMPARE(suppliers.first().at(1).toString(), u"03-1234-5678"_s);
+    QCOMPARE(supplierField(u"torihiki_mei"_s, 120).toString(), u"テスト商事"_s);
+    QCOMPARE(supplierField(u"torihiki_tel"_s, 120).toString(), u"03-1234-5678"_s);
 }
 
 void TestNewsyohin::registrationCopiesPanelAsItReads()
 {
     openWindow();
     lookUp(u"120"_s);
-    retype(u"Text8"_s, u"改名商事"_s);
-    retype(u"Text9"_s, u"121"_s);
+    overtype(edit(u"Text8"_s), u"改名商事"_s);
+    overtype(edit(u"Text9"_s), u"121"_s);
     fillProduct();
     registerProduct();
 
-    const auto rows = products(m_path);
+    const auto rows = productsIn(m_path);
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().at(7).toString(), u"改名商事"_s);
     QCOMPARE(rows.first().at(8).toLongLong(), units(121));
     // The registration itself does not store the panel's edits.
-    QCOMPARE(Test::querySql(m_path, u"select count(*) from torihiki where torihiki_code = 1210000"_s)
-                 .first().first().toLongLong(), 0);
+    QVERIFY(supplierField(u"torihiki_mei"_s, 121).isNull());
 }
 
 void TestNewsyohin::lookupStoresEditsOfSupplierItLeaves()
 {
     openWindow();
     lookUp(u"120"_s);
-    retype(u"Text13"_s, u"03-0000-0000"_s);
+    overtype(edit(u"Text13"_s), u"03-0000-0000"_s);
     lookUp(u"130"_s);
     QCOMPARE(edit(u"Text13"_s)->text(), u"06-9876-5432"_s);
 
-    const auto tel = Test::querySql(m_path, u"select torihiki_tel from torihiki where torihiki_code = 1200000"_s);
-    QCOMPARE(tel.first().first().toString(), u"03-0000-0000"_s);
+    QCOMPARE(supplierField(u"torihiki_tel"_s, 120).toString(), u"03-0000-0000"_s);
 }
 
 void TestNewsyohin::lookupReportsPanelEditThatDoesNotFit()
 {
     openWindow();
     lookUp(u"120"_s);
-    retype(u"Text9"_s, u"百二十"_s);
-    Test::ModalCatcher catcher(m_testScope.get());
+    overtype(edit(u"Text9"_s), u"百二十"_s);
+    ModalCatcher catcher(m_testScope.get());
     lookUp(u"130"_s);
     QCOMPARE(catcher.count(), 1);
     QVERIFY2(catcher.lastText().contains(u"「取引先コード」"_s), qPrintable(catcher.lastText()));
     // The lookup stopped: the panel still holds the supplier with the text as typed.
     QCOMPARE(edit(u"Text8"_s)->text(), u"テスト商事"_s);
     QCOMPARE(edit(u"Text9"_s)->text(), u"百二十"_s);
-    QCOMPARE(Test::querySql(m_path, u"select count(*) from torihiki where torihiki_code = 1200000"_s)
-                 .first().first().toLongLong(), 1);
+    QCOMPARE(supplierField(u"torihiki_mei"_s, 120).toString(), u"テスト商事"_s);
 }
 
 void TestNewsyohin::janCheckNote()
@@ -639,20 +540,16 @@ void TestNewsyohin::janCheckNote()
     QCOMPARE(note->text(), u"チェックデジット正常"_s);
     QVERIFY(note->isVisible());
 
-    jan->setText(u"4901234567890"_s);
-    QCOMPARE(note->text(), u"チェックデジット不正 (正: 4)"_s);
     jan->setText(u"-99"_s);
     QCOMPARE(note->text(), QString());
-    jan->setText(u"45123450"_s);
-    QCOMPARE(note->text(), u"チェックデジット正常"_s);
 
     // A wrong check digit does not stop the registration.
     fillProduct();
     jan->setText(u"4901234567890"_s);
-    Test::ModalCatcher catcher(m_testScope.get());
+    ModalCatcher catcher(m_testScope.get());
     registerProduct();
     QCOMPARE(catcher.count(), 0);
-    QCOMPARE(products(m_path).first().at(4).toLongLong(), units(4901234567890));
+    QCOMPARE(productsIn(m_path).first().at(4).toLongLong(), units(4901234567890));
     QCOMPARE(note->text(), QString());
 }
 
