@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
@@ -237,7 +238,11 @@ OpenError Connection::check(const QString &fileName)
 
 bool Connection::isReadOnly() const
 {
-    return sqlite3_db_readonly(m_db, "main") == 1;
+    // A file write-protected after it was opened keeps its writable handle here; a write
+    // through it would fail half-way and leave a journal that blocks even reading the file
+    // until the protection is lifted.
+    return sqlite3_db_readonly(m_db, "main") == 1
+        || ::access(QFile::encodeName(m_filePath).constData(), W_OK) != 0;
 }
 
 bool Connection::isStillPresent() const

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +74,8 @@ private Q_SLOTS:
     void foreignFilesAreRefusedUntouched();
     void writeProtectedCatalogueOpensButRefusesEveryWrite();
     void writeProtectedFolderRefusesWritesWholly();
+    void protectedWhileOpenRefusesAndRecovers();
+    void fullDiskRefusesWritesWholly();
     void anotherUserCannotWriteAReadOnlyCatalogue();
     void vanishedFolderRefusesWritesAndCreatesNothing_data();
     void vanishedFolderRefusesWritesAndCreatesNothing();
@@ -86,6 +89,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;
     QStringList m_protected;
+    QStringList m_mounted;
 };
 
 void TestHostileFiles::init()
@@ -106,6 +110,9 @@ void TestHostileFiles::cleanup()
         ::chmod(QFile::encodeName(path).constData(), QFileInfo(path).isDir() ? 0700 : 0600);
     }
     m_protected.clear();
+    for (const QString &path : std::as_const(m_mounted))
+        ::umount(QFile::encodeName(path).constData());
+    m_mounted.clear();
     m_dir.reset();
 }
 
@@ -291,6 +298,91 @@ void TestHostileFiles::writeProtectedFolderRefusesWritesWholly()
 
     QCOMPARE(fileDigest(m_path), digestBefore);
     QCOMPARE(listing(m_dir->path()), filesBefore);
+}
+
+void TestHostileFiles::protectedWhileOpenRefusesAndRecovers()
+{
+    // The file becomes write-protected after the list was read: the open connection may still
+    // hold it for writing, but the change must fail without harm, and once the protection is
+    // lifted the catalogue opens and takes changes again.
+    RecordSource list;
+    list.setDatabaseName(m_path);
+    list.setRecordSource(QString(SqlText::allProducts));
+    QVERIFY(list.refresh());
+    if (!protect(m_path))
+        QSKIP("this file system cannot write-protect a file against root (no chattr +i)");
+    const QByteArray digestBefore = fileDigest(m_path);
+
+    QVERIFY(list.setText(Field::syohin_master, u"1"_s));
+    QVERIFY(!list.storePending());
+    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
+    QVERIFY(!list.errorString().isEmpty());
+    list.cancelUpdate();
+    QVERIFY(!list.deleteCurrent());
+    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
+    QCOMPARE(fileDigest(m_path), digestBefore);
+    // Still readable meanwhile.
+    QVERIFY2(list.refresh(), qPrintable(list.errorString()));
+    QCOMPARE(list.recordCount(), 300);
+
+    QCOMPARE(QProcess::execute(u"chattr"_s, {u"-i"_s, m_path}), 0);
+    m_protected.removeAll(m_path);
+    QVERIFY2(list.refresh(), qPrintable(list.errorString()));
+    QVERIFY(list.setText(Field::syohin_mei, Crash::productTexts(1, 1, 400).first()));
+    const QStringList texts = Crash::productTexts(1, 1, 400);
+    for (int field : Crash::editedProductFields)
+        QVERIFY(list.setText(QString(syohinFields[std::size_t(field)].name), texts.at(field)));
+    QVERIFY2(list.storePending(), qPrintable(list.errorString()));
+    const Crash::Scan scan = Crash::scanTable(m_path, true);
+    QVERIFY2(scan.sound(), qPrintable(scan.report()));
+    QCOMPARE(scan.versions.value(1), 1);
+    QCOMPARE(scan.rows, qint64(300));
+}
+
+void TestHostileFiles::fullDiskRefusesWritesWholly()
+{
+    // The catalogue lies on a small disk that registrations fill up.
+    if (::geteuid() != 0)
+        QSKIP("mounting a small file system needs root");
+    const QString disk = m_dir->filePath(u"small-disk"_s);
+    QVERIFY(QDir().mkpath(disk));
+    if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=400k") != 0)
+        QSKIP("cannot mount a small tmpfs here (no CAP_SYS_ADMIN)");
+    m_mounted << disk;
+    const QString path = disk + u"/catalogue.mdb"_s;
+    QVERIFY(Test::makeCatalogue(path));
+
+    RecordSource syohin;
+    syohin.setDatabaseName(path);
+    qint64 stored = 0;
+    bool refused = false;
+    for (qint64 key = 1; key <= 100 && !refused; ++key) {
+        syohin.setRecordSource(QString(SqlText::productAppend));
+        QVERIFY(syohin.refresh());
+        QVERIFY(syohin.addNew());
+        const QStringList texts = Crash::productTexts(key, 0, 8000);
+        for (std::size_t i = 0; i < syohinFields.size(); ++i)
+            QVERIFY(syohin.setText(QString(syohinFields[i].name), texts.at(qsizetype(i))));
+        if (syohin.update()) {
+            stored = key;
+        } else {
+            refused = true;
+            QCOMPARE(syohin.lastError(), RecordSource::Error::WriteFailed);
+            QVERIFY(!syohin.errorString().isEmpty());
+            syohin.cancelUpdate();
+        }
+    }
+    QVERIFY2(refused, "the disk never filled up");
+    QVERIFY(stored > 0);
+    syohin.setRecordSource(QString(SqlText::productAppend));
+    QVERIFY(syohin.refresh());
+    QCOMPARE(qint64(syohin.recordCount()), stored);
+
+    // Every stored product is whole, the refused one left nothing behind.
+    const Crash::Scan scan = Crash::scanTable(path, true);
+    QVERIFY2(scan.sound(), qPrintable(scan.report()));
+    QCOMPARE(scan.rows, stored);
+    QVERIFY(!QFile::exists(path + u"-journal"_s));
 }
 
 void TestHostileFiles::anotherUserCannotWriteAReadOnlyCatalogue()
