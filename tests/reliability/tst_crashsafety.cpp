@@ -107,7 +107,8 @@ private Q_SLOTS:
 private:
     Run runDriver(const QStringList &arguments, std::optional<KillPlan> kill);
     KillPlan randomKill();
-    QString registrationCycle(const QString &mode, const QStringList &options, qint64 *stored, Tally *tally);
+    std::optional<QString> registrationCycle(const QString &mode, const QStringList &options, qint64 *stored,
+                                             Tally *tally);
     void report(const char *what, const Tally &tally);
 
     QString m_driver;
@@ -220,14 +221,18 @@ void TestCrashSafety::report(const char *what, const Tally &tally)
 
 // One run of a registering driver, killed after a random delay, and the check of the file.
 // Products or suppliers 1..*stored are in the file before; afterwards *stored says how many
-// are. Returns the first fault found, empty when the file is sound.
-QString TestCrashSafety::registrationCycle(const QString &mode, const QStringList &options, qint64 *stored, Tally *tally)
+// are. Returns the first fault found, empty when the file is sound, nullopt when the driver
+// did not run at all.
+std::optional<QString> TestCrashSafety::registrationCycle(const QString &mode, const QStringList &options,
+                                                          qint64 *stored, Tally *tally)
 {
     const Run run = runDriver(QStringList{mode, m_path, QString::number(*stored + 1), u"1000000"_s} + options,
                               randomKill());
     ++tally->runs;
-    if (!run.killed && !run.finished)
-        return u"the driver did not run: "_s + run.errors;
+    if (!run.killed && !run.finished) {
+        qWarning("the driver did not run: %s", qPrintable(run.errors));
+        return std::nullopt;
+    }
     if (!run.failures().isEmpty())
         return u"a registration failed: "_s + run.failures().first();
     const QList<qint64> acked = run.keys(u"ok");
@@ -242,6 +247,10 @@ QString TestCrashSafety::registrationCycle(const QString &mode, const QStringLis
     }
     tally->acknowledged += acked.size();
 
+    // The program itself opens the file first, as after a crash: it must take it as a catalogue
+    // (rolling back whatever the killed write left in its journal).
+    if (const OpenError error = Connection::check(m_path); error != OpenError::None)
+        return u"the catalogue no longer opens (%1)"_s.arg(int(error));
     const Scan scan = Crash::scanTable(m_path, mode == u"products"_s);
     tally->rowsChecked += scan.rows;
     if (!scan.sound())
@@ -259,7 +268,7 @@ QString TestCrashSafety::registrationCycle(const QString &mode, const QStringLis
             return u"key %1 is missing"_s.arg(key);
     }
     *stored = count;
-    return {};
+    return QString();
 }
 
 void TestCrashSafety::killedProductRegistrationLosesNothing()
@@ -267,13 +276,13 @@ void TestCrashSafety::killedProductRegistrationLosesNothing()
     Tally tally;
     qint64 stored = 0;
     while (tally.kills < m_kills) {
-        const QString fault = registrationCycle(u"products"_s, {u"--name-size"_s, QString::number(largeName)},
-                                                &stored, &tally);
-        QVERIFY2(fault.isEmpty(), qPrintable(u"after %1 kills: "_s.arg(tally.kills) + fault));
+        const auto fault = registrationCycle(u"products"_s, {u"--name-size"_s, QString::number(largeName)},
+                                             &stored, &tally);
+        QVERIFY(fault);
+        QVERIFY2(fault->isEmpty(), qPrintable(u"after %1 kills: "_s.arg(tally.kills) + *fault));
         QVERIFY2(tally.runs < 3 * m_kills + 10, "the driver keeps finishing before it is killed");
     }
     QVERIFY2(tally.killsAfterAWrite >= m_kills / 3, "most kills came before anything was written");
-    QVERIFY(Connection::check(m_path) == OpenError::None);
     report("products", tally);
 }
 
@@ -282,8 +291,9 @@ void TestCrashSafety::killedSupplierRegistrationLosesNothing()
     Tally tally;
     qint64 stored = 0;
     while (tally.kills < m_kills) {
-        const QString fault = registrationCycle(u"suppliers"_s, {u"--name-size"_s, u"3000"_s}, &stored, &tally);
-        QVERIFY2(fault.isEmpty(), qPrintable(u"after %1 kills: "_s.arg(tally.kills) + fault));
+        const auto fault = registrationCycle(u"suppliers"_s, {u"--name-size"_s, u"3000"_s}, &stored, &tally);
+        QVERIFY(fault);
+        QVERIFY2(fault->isEmpty(), qPrintable(u"after %1 kills: "_s.arg(tally.kills) + *fault));
         QVERIFY2(tally.runs < 3 * m_kills + 10, "the driver keeps finishing before it is killed");
     }
     QVERIFY2(tally.killsAfterAWrite >= m_kills / 3, "most kills came before anything was written");
@@ -320,6 +330,7 @@ void TestCrashSafety::killedProductDeletionLosesNothing()
         }
         tally.acknowledged += run.keys(u"deleted").size();
 
+        QCOMPARE(Connection::check(m_path), OpenError::None);
         const Scan scan = Crash::scanTable(m_path, true);
         tally.rowsChecked += scan.rows;
         QVERIFY2(scan.sound(), qPrintable(scan.report()));
@@ -362,6 +373,7 @@ void TestCrashSafety::killedDetailEditLosesNothing()
         }
         tally.acknowledged += edited.size();
 
+        QCOMPARE(Connection::check(m_path), OpenError::None);
         const Scan scan = Crash::scanTable(m_path, true);
         tally.rowsChecked += scan.rows;
         QVERIFY2(scan.sound(), qPrintable(scan.report()));
@@ -396,8 +408,11 @@ void TestCrashSafety::checksNoticeDamageWithoutJournal()
     qint64 stored = 0;
     QString fault;
     while (fault.isEmpty() && tally.kills < maxKills && tally.runs < 3 * maxKills) {
-        fault = registrationCycle(u"products"_s, {u"--name-size"_s, QString::number(largeName), u"--unsafe"_s},
-                                  &stored, &tally);
+        const auto cycle = registrationCycle(u"products"_s,
+                                             {u"--name-size"_s, QString::number(largeName), u"--unsafe"_s},
+                                             &stored, &tally);
+        QVERIFY(cycle);
+        fault = *cycle;
     }
     report("without journal", tally);
     QVERIFY2(!fault.isEmpty(), "no damage found after killing a writer without a journal");
