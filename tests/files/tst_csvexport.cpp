@@ -10,33 +10,17 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
+using namespace Merchalog::Test;
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-// "商品名" in quotes, then the comma.
-const QByteArray headerBytes = QByteArray::fromHex("228fa4956996bc222c");
-
-// Files left beside an export target (temporary files included).
-int csvFilesIn(const QString &folder)
-{
-    return int(QDir(folder).entryList({u"*.csv*"_s, u".*.csv*"_s}, QDir::Files | QDir::Hidden).size());
-}
+const QString goldenFile = QStringLiteral(MERCHALOG_TEST_DATA "/files/products.csv");
 
 } // namespace
 
@@ -53,32 +37,47 @@ private Q_SLOTS:
     void exportNumber_data();
     void exportNumber();
 
-    void goldenFile();
-    void fileColumnOrderDoesNotMatter();
+    void golden_data();
+    void golden();
     void emptyListGivesHeaderOnly();
-    void exportReplacesEarlierFile();
     void failedReadKeepsEarlierFile();
     void unwritableTarget_data();
     void unwritableTarget();
-    void failingDeviceReportsError();
     void largeListStreams();
 
 private:
-    QString seedGoldenCatalogue();
+    bool open(RecordSource &list, QLatin1StringView text = SqlText::allProducts);
+    QString target() const { return m_folder->filePath(u"out.csv"_s); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TestFolder> m_folder;
 };
 
+// The list the golden file was made from: a seeded catalogue, reserved row included.
 void TestCsvExport::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    m_folder = std::make_unique<TestFolder>();
+    QVERIFY(m_folder->isValid());
+    const QString path = m_folder->catalogue();
+    QVERIFY(insertProduct(path, {.mei = u"①番 テスト商品"_s, .master = u"1980"_s, .sale = u"12.5"_s, .genka = u"0.5"_s,
+                                 .torihiki = u"髙島商事"_s}));
+    QVERIFY(insertProduct(path, {.mei = u"ソフト\"特選\"品"_s, .master = QString(), .sale = u"-0.25"_s, .genka = u"0"_s,
+                                 .jan = u"4512345678901"_s, .eos = u"20000"_s, .eostani = u"-3"_s,
+                                 .torihikicode = u"9999999999999"_s, .bumon = u"12"_s, .bumonAU = u"0"_s}));
+    QVERIFY(insertProduct(path, {.mei = u"予約行"_s, .jan = u"-99"_s}));
+    QVERIFY(insertProduct(path, {.mei = u"ｶﾀｶﾅ,カンマ"_s, .master = u"100.0001"_s, .jan = u"1"_s, .eos = u"0"_s,
+                                 .eostani = u"0"_s, .torihiki = QString(), .torihikicode = u"1"_s, .bumon = u"1"_s,
+                                 .bumonAU = u"2"_s}));
 }
 
 void TestCsvExport::cleanup()
 {
-    CurrentCatalogue::instance().setDatabaseName(QString(CurrentCatalogue::startName));
-    m_dir.reset();
+    m_folder.reset();
+}
+
+bool TestCsvExport::open(RecordSource &list, QLatin1StringView text)
+{
+    list.setRecordSource(QString(text));
+    return list.refresh();
 }
 
 void TestCsvExport::shiftJis_data()
@@ -150,219 +149,113 @@ void TestCsvExport::exportNumber()
     QCOMPARE(Currency::fromUnits(units).toExportText().toLatin1(), text);
 }
 
-QString TestCsvExport::seedGoldenCatalogue()
+void TestCsvExport::golden_data()
 {
-    const QString path = m_dir->filePath(u"golden.mdb"_s);
-    if (!Test::makeCatalogue(path))
-        return {};
-    Test::Product first;
-    first.mei = u"①番 テスト商品"_s;
-    first.master = u"1980"_s;
-    first.sale = u"12.5"_s;
-    first.genka = u"0.5"_s;
-    first.torihiki = u"髙島商事"_s;
-    Test::Product second;
-    second.mei = u"ソフト\"特選\"品"_s;
-    second.master = QString();
-    second.sale = u"-0.25"_s;
-    second.genka = u"0"_s;
-    second.jan = u"4512345678901"_s;
-    second.eos = u"20000"_s;
-    second.eostani = u"-3"_s;
-    second.torihikicode = u"9999999999999"_s;
-    second.bumon = u"12"_s;
-    second.bumonAU = u"0"_s;
-    Test::Product reserved;
-    reserved.mei = u"予約行"_s;
-    reserved.jan = u"-99"_s;
-    Test::Product third;
-    third.mei = u"ｶﾀｶﾅ,カンマ"_s;
-    third.master = u"100.0001"_s;
-    third.jan = u"1"_s;
-    third.eos = u"0"_s;
-    third.eostani = u"0"_s;
-    third.torihiki = QString();
-    third.torihikicode = u"1"_s;
-    third.bumon = u"1"_s;
-    third.bumonAU = u"2"_s;
-    for (const auto &product : {first, second, reserved, third}) {
-        if (!Test::insertProduct(path, product))
-            return {};
-    }
-    return path;
+    QTest::addColumn<bool>("shuffled");
+    QTest::addColumn<bool>("earlierFile");
+    QTest::newRow("plain") << false << false;
+    // A template may declare the product columns in another order; the file keeps the canonical one.
+    QTest::newRow("columns in another order") << true << false;
+    QTest::newRow("replacing an earlier file") << false << true;
 }
 
-void TestCsvExport::goldenFile()
+void TestCsvExport::golden()
 {
-    const QString path = seedGoldenCatalogue();
-    QVERIFY(!path.isEmpty());
-    CurrentCatalogue::instance().setDatabaseName(path);
+    QFETCH(bool, shuffled);
+    QFETCH(bool, earlierFile);
+    if (shuffled)
+        QVERIFY(shuffleProductColumns(m_folder->catalogue()));
+    if (earlierFile)
+        QVERIFY(writeFile(target(), QByteArray(100000, 'x')));
     RecordSource data1;
-    data1.setRecordSource(QString(SqlText::allProducts));
-    QVERIFY(data1.refresh());
+    QVERIFY(open(data1));
     QCOMPARE(data1.recordCount(), 3);
     QVERIFY(data1.setCurrentRow(1));
 
-    const QString target = m_dir->filePath(u"out.csv"_s);
-    const CsvResult result = exportProductCsv(data1, target);
+    const CsvResult result = exportProductCsv(data1, target());
     QVERIFY2(result.ok, qPrintable(result.errorString));
     QCOMPARE(result.rows, 3);
     QCOMPARE(result.replacedCharacters, 0);
-
-    const QByteArray bytes = readAll(target);
-    QVERIFY(bytes.startsWith(headerBytes));
-    QCOMPARE(bytes, readAll(QStringLiteral(MERCHALOG_TEST_DATA "/files/products.csv")));
+    QCOMPARE(readFile(target()), readFile(goldenFile));
+    // Streaming the list leaves the current record where it was; no temporary file is left.
     QCOMPARE(data1.currentRow(), 1);
     QCOMPARE(data1.text(Field::syohin_mei), u"ソフト\"特選\"品"_s);
-}
-
-void TestCsvExport::fileColumnOrderDoesNotMatter()
-{
-    // A template may declare the product columns in another order; the file still follows
-    // the canonical order.
-    const QString path = seedGoldenCatalogue();
-    QVERIFY(!path.isEmpty());
-    QVERIFY(Test::execSql(path, u"CREATE TABLE shuffled (bumon_AU CURRENCY, syohin_JAN CURRENCY, "
-                                 "syohin_torihiki TEXT, syohin_mei TEXT, bumon_code CURRENCY, syohin_sale CURRENCY, "
-                                 "syohin_EOStani SMALLINT, syohin_master CURRENCY, syohin_torihikicode CURRENCY, "
-                                 "syohin_genka CURRENCY, syohin_EOS CURRENCY);"
-                                 "INSERT INTO shuffled (rowid, bumon_AU, syohin_JAN, syohin_torihiki, syohin_mei, "
-                                 "bumon_code, syohin_sale, syohin_EOStani, syohin_master, syohin_torihikicode, "
-                                 "syohin_genka, syohin_EOS) SELECT rowid, bumon_AU, syohin_JAN, syohin_torihiki, "
-                                 "syohin_mei, bumon_code, syohin_sale, syohin_EOStani, syohin_master, "
-                                 "syohin_torihikicode, syohin_genka, syohin_EOS FROM syohin;"
-                                 "DROP TABLE syohin; ALTER TABLE shuffled RENAME TO syohin;"_s));
-    CurrentCatalogue::instance().setDatabaseName(path);
-    RecordSource data1;
-    data1.setRecordSource(QString(SqlText::allProducts));
-    QVERIFY(data1.refresh());
-    QCOMPARE(data1.fieldName(0), u"bumon_AU"_s);
-
-    const QString target = m_dir->filePath(u"out.csv"_s);
-    QVERIFY(exportProductCsv(data1, target).ok);
-    QCOMPARE(readAll(target), readAll(QStringLiteral(MERCHALOG_TEST_DATA "/files/products.csv")));
+    QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{u"database.mdb"_s, u"out.csv"_s}));
 }
 
 void TestCsvExport::emptyListGivesHeaderOnly()
 {
-    const QString path = seedGoldenCatalogue();
-    QVERIFY(!path.isEmpty());
-    CurrentCatalogue::instance().setDatabaseName(path);
     RecordSource data1;
-    data1.setRecordSource(QString(SqlText::emptyProductView));
-    QVERIFY(data1.refresh());
-
-    const QString target = m_dir->filePath(u"empty.csv"_s);
-    const CsvResult result = exportProductCsv(data1, target);
+    QVERIFY(open(data1, SqlText::emptyProductView));
+    const CsvResult result = exportProductCsv(data1, target());
     QVERIFY(result.ok);
     QCOMPARE(result.rows, 0);
-    const QByteArray golden = readAll(QStringLiteral(MERCHALOG_TEST_DATA "/files/products.csv"));
-    QCOMPARE(readAll(target), golden.left(golden.indexOf("\r\n") + 2));
-}
-
-void TestCsvExport::exportReplacesEarlierFile()
-{
-    const QString path = seedGoldenCatalogue();
-    QVERIFY(!path.isEmpty());
-    CurrentCatalogue::instance().setDatabaseName(path);
-    RecordSource data1;
-    data1.setRecordSource(QString(SqlText::allProducts));
-    QVERIFY(data1.refresh());
-
-    const QString target = m_dir->filePath(u"out.csv"_s);
-    {
-        QFile earlier(target);
-        QVERIFY(earlier.open(QIODevice::WriteOnly));
-        earlier.write(QByteArray(100000, 'x'));
-    }
-    QVERIFY(exportProductCsv(data1, target).ok);
-    QCOMPARE(readAll(target), readAll(QStringLiteral(MERCHALOG_TEST_DATA "/files/products.csv")));
-    QCOMPARE(csvFilesIn(m_dir->path()), 1);
+    const QByteArray golden = readFile(goldenFile);
+    QCOMPARE(readFile(target()), golden.left(golden.indexOf("\r\n") + 2));
 }
 
 void TestCsvExport::failedReadKeepsEarlierFile()
 {
-    const QString path = seedGoldenCatalogue();
-    QVERIFY(!path.isEmpty());
-    CurrentCatalogue::instance().setDatabaseName(path);
     RecordSource data1;
-    data1.setRecordSource(QString(SqlText::allProducts));
-    QVERIFY(data1.refresh());
-
-    const QString target = m_dir->filePath(u"out.csv"_s);
-    QVERIFY(exportProductCsv(data1, target).ok);
-    const QByteArray first = readAll(target);
+    QVERIFY(open(data1));
+    QVERIFY(exportProductCsv(data1, target()).ok);
+    const QByteArray first = readFile(target());
 
     // The table disappears behind the list's back: reading the rows fails half-way.
-    QVERIFY(Test::execSql(path, u"ALTER TABLE syohin RENAME TO gone"_s));
-    const CsvResult result = exportProductCsv(data1, target);
+    QVERIFY(execSql(m_folder->catalogue(), u"ALTER TABLE syohin RENAME TO gone"_s));
+    const CsvResult result = exportProductCsv(data1, target());
     QVERIFY(!result.ok);
     QVERIFY(!result.errorString.isEmpty());
-    QCOMPARE(readAll(target), first);
-    QCOMPARE(csvFilesIn(m_dir->path()), 1);
+    QCOMPARE(readFile(target()), first);
+    QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 void TestCsvExport::unwritableTarget_data()
 {
-    QTest::addColumn<QString>("relative");
+    QTest::addColumn<QString>("relative"); // empty: a device that refuses writing
     QTest::newRow("missing folder") << u"no/such/folder/out.csv"_s;
     QTest::newRow("a folder") << u"folder"_s;
+    QTest::newRow("read-only device") << QString();
 }
 
 void TestCsvExport::unwritableTarget()
 {
     QFETCH(QString, relative);
-    const QString path = seedGoldenCatalogue();
-    QVERIFY(!path.isEmpty());
-    QVERIFY(QDir(m_dir->path()).mkdir(u"folder"_s));
-    CurrentCatalogue::instance().setDatabaseName(path);
+    QVERIFY(QDir(m_folder->path()).mkdir(u"folder"_s));
     RecordSource data1;
-    data1.setRecordSource(QString(SqlText::allProducts));
-    QVERIFY(data1.refresh());
+    QVERIFY(open(data1));
 
-    const QString target = m_dir->filePath(relative);
-    const CsvResult result = exportProductCsv(data1, target);
+    if (relative.isEmpty()) {
+        QBuffer readOnly;
+        QVERIFY(readOnly.open(QIODevice::ReadOnly));
+        QVERIFY(!writeProductCsv(data1, &readOnly).ok);
+        return;
+    }
+    const QString path = m_folder->filePath(relative);
+    const CsvResult result = exportProductCsv(data1, path);
     QVERIFY(!result.ok);
     QVERIFY(!result.errorString.isEmpty());
-    QVERIFY(!QFileInfo(target).isFile());
-}
-
-void TestCsvExport::failingDeviceReportsError()
-{
-    const QString path = seedGoldenCatalogue();
-    QVERIFY(!path.isEmpty());
-    CurrentCatalogue::instance().setDatabaseName(path);
-    RecordSource data1;
-    data1.setRecordSource(QString(SqlText::allProducts));
-    QVERIFY(data1.refresh());
-
-    QBuffer readOnly;
-    QVERIFY(readOnly.open(QIODevice::ReadOnly));
-    const CsvResult result = writeProductCsv(data1, &readOnly);
-    QVERIFY(!result.ok);
+    QVERIFY(!QFileInfo(path).isFile());
 }
 
 void TestCsvExport::largeListStreams()
 {
     // Enough rows to pass the write buffer several times: every line arrives, in list order.
-    const QString path = m_dir->filePath(u"large.mdb"_s);
-    QVERIFY(Test::makeCatalogue(path));
-    QVERIFY(Test::execSql(path, u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
-                                 "INSERT INTO syohin (syohin_mei, syohin_master, syohin_sale, syohin_genka, syohin_JAN, "
-                                 "syohin_EOS, syohin_EOStani, syohin_torihiki, syohin_torihikicode, bumon_code, bumon_AU) "
-                                 "SELECT '商品' || i, i * 5000, 0, 0, CASE WHEN i % 1000 = 0 THEN -990000 ELSE i * 10000 END, "
-                                 "0, 1, '取引先', 120 * 10000, 3 * 10000, 10000 FROM n"_s));
+    const QString path = m_folder->makeCatalogue(u"large.mdb"_s);
+    QVERIFY(execSql(path, u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+                           "INSERT INTO syohin (syohin_mei, syohin_master, syohin_sale, syohin_genka, syohin_JAN, "
+                           "syohin_EOS, syohin_EOStani, syohin_torihiki, syohin_torihikicode, bumon_code, bumon_AU) "
+                           "SELECT '商品' || i, i * 5000, 0, 0, CASE WHEN i % 1000 = 0 THEN -990000 ELSE i * 10000 END, "
+                           "0, 1, '取引先', 120 * 10000, 3 * 10000, 10000 FROM n"_s));
     CurrentCatalogue::instance().setDatabaseName(path);
     RecordSource data1;
-    data1.setRecordSource(QString(SqlText::allProducts));
-    QVERIFY(data1.refresh());
+    QVERIFY(open(data1));
     QCOMPARE(data1.recordCount(), 19980);
 
-    const QString target = m_dir->filePath(u"large.csv"_s);
-    const CsvResult result = exportProductCsv(data1, target);
+    const CsvResult result = exportProductCsv(data1, target());
     QVERIFY(result.ok);
     QCOMPARE(result.rows, 19980);
-    const QList<QByteArray> lines = readAll(target).split('\n');
+    const QList<QByteArray> lines = readFile(target()).split('\n');
     QCOMPARE(lines.size(), 19982); // header, rows, and the empty piece after the last CR LF
     QVERIFY(lines.last().isEmpty());
     QByteArray expected;
