@@ -188,69 +188,38 @@ void TestStatement::rejected_data()
     const QString base = u"select * from syohin where syohin_JAN<>-99"_s;
 
     // A single quote typed into a name search ends the literal early.
-    QTest::newRow("quote in name") << base + u" and syohin_mei like 'Rock'n'"_s;
-    QTest::newRow("quote spliced into name")
-            << base + u" and syohin_mei like 'x' or 'a'='a'"_s;
-    QTest::newRow("unterminated name") << base + u" and syohin_mei like 'x"_s;
-    QTest::newRow("unterminated after doubled quote") << base + u" and syohin_mei like 'x''"_s;
-    QTest::newRow("quote alone") << base + u" and syohin_mei like '"_s;
-    QTest::newRow("unclosed bracket in like") << base + u" and syohin_mei like 'a[bc'"_s;
-    QTest::newRow("unclosed negated bracket") << base + u" and syohin_mei like '[!'"_s;
+    for (const QString &text : {
+        base + u" and syohin_mei like 'Rock'n'"_s, base + u" and syohin_mei like 'x' or 'a'='a'"_s,
+        base + u" and syohin_mei like 'x"_s, base + u" and syohin_mei like 'x''"_s,
+        base + u" and syohin_mei like '"_s, base + u" and syohin_mei like 'a[bc'"_s,
+        base + u" and syohin_mei like '[!'"_s})
+        QTest::addRow("%s", qPrintable(text)) << text;
 
     // A supplier code typed into the change or deletion window.
     const QString supplier = u"select * from torihiki where torihiki_code like "_s;
-    QTest::newRow("or in code") << supplier + u"1 or 1=1"_s;
-    QTest::newRow("second statement") << supplier + u"1; delete from syohin"_s;
-    QTest::newRow("semicolon at end") << supplier + u"1;"_s;
-    QTest::newRow("line comment") << supplier + u"1 --"_s;
-    QTest::newRow("comment only") << u"--"_s;
-    QTest::newRow("block comment") << supplier + u"1 /* x */"_s;
-    QTest::newRow("block comment only") << u"/*"_s;
-    QTest::newRow("code with letters") << supplier + u"12A"_s;
-    QTest::newRow("exponent") << supplier + u"1e5"_s;
-    QTest::newRow("two points") << supplier + u"1.2.3"_s;
-    QTest::newRow("missing code") << supplier;
-    QTest::newRow("sign without digits") << supplier + u"-"_s;
-    QTest::newRow("two signs") << supplier + u"--5"_s;
-    QTest::newRow("blank after sign") << supplier + u"- 5"_s;
-    QTest::newRow("subtraction") << supplier + u"5-3"_s;
-    QTest::newRow("full-width digits") << supplier + u"１２０"_s;
-    QTest::newRow("number beyond the range") << supplier + u"922337203685477.5808"_s;
-    QTest::newRow("number far beyond the range") << supplier + u"99999999999999999999999"_s;
+    for (const QString &text : {
+        supplier + u"1 or 1=1"_s, supplier + u"1; delete from syohin"_s, supplier + u"1;"_s, supplier + u"1 --"_s,
+        u"--"_s, supplier + u"1 /* x */"_s, u"/*"_s, supplier + u"12A"_s, supplier + u"1e5"_s, supplier + u"1.2.3"_s,
+        supplier, supplier + u"-"_s, supplier + u"--5"_s, supplier + u"- 5"_s, supplier + u"5-3"_s,
+        supplier + u"１２０"_s, supplier + u"922337203685477.5808"_s, supplier + u"99999999999999999999999"_s})
+        QTest::addRow("%s", qPrintable(text)) << text;
 
     // Outside the subset.
-    QTest::newRow("empty") << QString();
-    QTest::newRow("blanks only") << u" \t "_s;
-    QTest::newRow("select without table") << u"select * from"_s;
-    QTest::newRow("named column") << u"select syohin_mei from syohin"_s;
-    QTest::newRow("function") << u"select count(*) from syohin"_s;
-    QTest::newRow("two tables") << u"select * from syohin, torihiki"_s;
-    QTest::newRow("join") << u"select * from syohin join torihiki on syohin_torihikicode = torihiki_code"_s;
-    QTest::newRow("alias") << u"select * from syohin s"_s;
-    QTest::newRow("order by") << u"select * from syohin order by syohin_mei"_s;
-    QTest::newRow("where without condition") << u"select * from syohin where"_s;
-    QTest::newRow("dangling and") << base + u" and"_s;
-    QTest::newRow("or") << base + u" or syohin_JAN=1"_s;
-    QTest::newRow("not") << u"select * from syohin where not syohin_JAN=1"_s;
-    QTest::newRow("not as a field name") << u"select * from syohin where not = 1"_s;
-    QTest::newRow("parentheses") << u"select * from syohin where (syohin_JAN=1)"_s;
-    QTest::newRow("field compared with field") << u"select * from syohin where syohin_JAN=syohin_EOS"_s;
-    QTest::newRow("literal first") << u"select * from syohin where 1=1"_s;
-    QTest::newRow("less than") << u"select * from syohin where syohin_JAN<1"_s;
-    QTest::newRow("greater than") << u"select * from syohin where syohin_JAN>1"_s;
-    QTest::newRow("not equal as !=") << u"select * from syohin where syohin_JAN!=1"_s;
-    QTest::newRow("double-quoted text") << base + u" and syohin_mei like \"a\""_s;
-    QTest::newRow("bracketed name") << u"select * from [syohin]"_s;
-    QTest::newRow("null") << u"select * from syohin where syohin_JAN = null"_s;
-    QTest::newRow("keyword as table") << u"select * from where"_s;
-    QTest::newRow("bare keyword") << u"select"_s;
-    QTest::newRow("two bare names") << u"syohin torihiki"_s;
-    QTest::newRow("delete") << u"delete from syohin"_s;
-    QTest::newRow("Japanese table name") << u"select * from 商品"_s;
-    QTest::newRow("trailing text") << u"select * from syohin where syohin_JAN=1 x"_s;
-    QTest::newRow("NUL between words") << u"select * from syohin\u0000where syohin_JAN=1"_s;
-    QTest::newRow("NUL inside text") << base + u" and syohin_mei like 'a\u0000b'"_s;
-    QTest::newRow("NUL at end") << u"syohin\u0000"_s;
+    for (const QString &text : {
+        QString(), u" \t "_s, u"select * from"_s, u"select syohin_mei from syohin"_s,
+        u"select count(*) from syohin"_s, u"select * from syohin, torihiki"_s,
+        u"select * from syohin join torihiki on syohin_torihikicode = torihiki_code"_s, u"select * from syohin s"_s,
+        u"select * from syohin order by syohin_mei"_s, u"select * from syohin where"_s, base + u" and"_s,
+        base + u" or syohin_JAN=1"_s, u"select * from syohin where not syohin_JAN=1"_s,
+        u"select * from syohin where not = 1"_s, u"select * from syohin where (syohin_JAN=1)"_s,
+        u"select * from syohin where syohin_JAN=syohin_EOS"_s, u"select * from syohin where 1=1"_s,
+        u"select * from syohin where syohin_JAN<1"_s, u"select * from syohin where syohin_JAN>1"_s,
+        u"select * from syohin where syohin_JAN!=1"_s, base + u" and syohin_mei like \"a\""_s,
+        u"select * from [syohin]"_s, u"select * from syohin where syohin_JAN = null"_s, u"select * from where"_s,
+        u"select"_s, u"syohin torihiki"_s, u"delete from syohin"_s, u"select * from 商品"_s,
+        u"select * from syohin where syohin_JAN=1 x"_s, u"select * from syohin\u0000where syohin_JAN=1"_s,
+        base + u" and syohin_mei like 'a\u0000b'"_s, u"syohin\u0000"_s})
+        QTest::addRow("%s", qPrintable(text)) << text;
 }
 
 void TestStatement::rejected()
