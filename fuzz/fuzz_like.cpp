@@ -190,9 +190,20 @@ private:
     std::vector<signed char> m_memo;
 };
 
+// Character by character: QString::fromUcs4 would take a leading U+FEFF for a byte-order mark
+// and drop it.
 QString fromCodePoints(const std::vector<char32_t> &points)
 {
-    return QString::fromUcs4(points.data(), qsizetype(points.size()));
+    QString text;
+    for (const char32_t c : points) {
+        if (QChar::requiresSurrogates(c)) {
+            text += QChar(QChar::highSurrogate(c));
+            text += QChar(QChar::lowSurrogate(c));
+        } else {
+            text += QChar(char16_t(c));
+        }
+    }
+    return text;
 }
 
 } // namespace

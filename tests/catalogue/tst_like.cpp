@@ -234,6 +234,8 @@ void TestLike::folding_data()
     QTest::addColumn<QString>("folded");
 
     QTest::newRow("ASCII letters") << u"Cola 500ML"_s << u"cola 500ml"_s;
+    // A leading U+FEFF is a character of the value, not a byte-order mark to drop.
+    QTest::newRow("leading U+FEFF kept") << QString(QChar(0xFEFF)) + u"ｺｰﾗ"_s << QString(QChar(0xFEFF)) + u"コーラ"_s;
     QTest::newRow("full-width ASCII") << u"ＣＯＬＡ（５００）"_s << u"cola(500)"_s;
     QTest::newRow("full-width blank") << u"a\u3000b"_s << u"a b"_s;
     QTest::newRow("hiragana") << u"こーら"_s << u"コーラ"_s;
