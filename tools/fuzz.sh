@@ -17,6 +17,7 @@ targets=("$@")
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
+bash "$root/tools/setup.sh"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DMERCHALOG_FUZZ=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -16,6 +16,7 @@ rows=${2:-1500}
 rounds=${3:-2}
 build=${MERCHALOG_BUILD:-build}
 
+bash tools/setup.sh
 cmake -S . -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target crashdriver tst_crashsafety tst_hostilefiles tst_valuelimits
 
