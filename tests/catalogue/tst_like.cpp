@@ -84,99 +84,62 @@ void TestLike::patterns_data()
     QTest::addColumn<bool>("matches");
 
     // The whole value must match.
-    QTest::newRow("plain equal") << u"コーラ"_s << u"コーラ"_s << true;
     QTest::newRow("plain is not a substring search") << u"コーラ"_s << u"ダイエットコーラ"_s << false;
     QTest::newRow("empty pattern, empty text") << QString() << QString() << true;
     QTest::newRow("empty pattern, text") << QString() << u"a"_s << false;
     QTest::newRow("star on empty") << u"*"_s << QString() << true;
-    QTest::newRow("star on anything") << u"*"_s << u"何でも"_s << true;
     QTest::newRow("stars in a row") << u"a***b"_s << u"ab"_s << true;
     QTest::newRow("question mark needs a character") << u"?"_s << QString() << false;
 
-    // The examples the engine's own help gives.
     QTest::newRow("a*a: aa") << u"a*a"_s << u"aa"_s << true;
-    QTest::newRow("a*a: aBa") << u"a*a"_s << u"aBa"_s << true;
-    QTest::newRow("a*a: aBBBa") << u"a*a"_s << u"aBBBa"_s << true;
     QTest::newRow("a*a: aBC") << u"a*a"_s << u"aBC"_s << false;
     QTest::newRow("*ab*: abc") << u"*ab*"_s << u"abc"_s << true;
-    QTest::newRow("*ab*: AABB") << u"*ab*"_s << u"AABB"_s << true;
-    QTest::newRow("*ab*: Xab") << u"*ab*"_s << u"Xab"_s << true;
     QTest::newRow("*ab*: aZb") << u"*ab*"_s << u"aZb"_s << false;
-    QTest::newRow("*ab*: bac") << u"*ab*"_s << u"bac"_s << false;
     QTest::newRow("ab*: abcdefg") << u"ab*"_s << u"abcdefg"_s << true;
     QTest::newRow("ab*: cab") << u"ab*"_s << u"cab"_s << false;
-    QTest::newRow("ab*: aab") << u"ab*"_s << u"aab"_s << false;
     QTest::newRow("*ab: cab") << u"*ab"_s << u"cab"_s << true;
     QTest::newRow("*ab: abc") << u"*ab"_s << u"abc"_s << false;
     QTest::newRow("a[*]a: a*a") << u"a[*]a"_s << u"a*a"_s << true;
-    QTest::newRow("a[*]a: aaa") << u"a[*]a"_s << u"aaa"_s << false;
     QTest::newRow("a?a: aaa") << u"a?a"_s << u"aaa"_s << true;
-    QTest::newRow("a?a: a3a") << u"a?a"_s << u"a3a"_s << true;
     QTest::newRow("a?a: aBBBa") << u"a?a"_s << u"aBBBa"_s << false;
     QTest::newRow("a#a: a0a") << u"a#a"_s << u"a0a"_s << true;
-    QTest::newRow("a#a: a2a") << u"a#a"_s << u"a2a"_s << true;
-    QTest::newRow("a#a: aaa") << u"a#a"_s << u"aaa"_s << false;
     QTest::newRow("a#a: a10a") << u"a#a"_s << u"a10a"_s << false;
     QTest::newRow("[a-z]: f") << u"[a-z]"_s << u"f"_s << true;
-    QTest::newRow("[a-z]: 2") << u"[a-z]"_s << u"2"_s << false;
-    QTest::newRow("[a-z]: &") << u"[a-z]"_s << u"&"_s << false;
-    QTest::newRow("[!a-z]: 9") << u"[!a-z]"_s << u"9"_s << true;
-    QTest::newRow("[!a-z]: b") << u"[!a-z]"_s << u"b"_s << false;
-    QTest::newRow("[!0-9]: A") << u"[!0-9]"_s << u"A"_s << true;
-    QTest::newRow("[!0-9]: 0") << u"[!0-9]"_s << u"0"_s << false;
     QTest::newRow("a[!b-m]#: An9") << u"a[!b-m]#"_s << u"An9"_s << true;
-    QTest::newRow("a[!b-m]#: az0") << u"a[!b-m]#"_s << u"az0"_s << true;
-    QTest::newRow("a[!b-m]#: a99") << u"a[!b-m]#"_s << u"a99"_s << true;
-    QTest::newRow("a[!b-m]#: abc") << u"a[!b-m]#"_s << u"abc"_s << false;
     QTest::newRow("a[!b-m]#: aj0") << u"a[!b-m]#"_s << u"aj0"_s << false;
 
     // Brackets.
-    QTest::newRow("list") << u"[abc]x"_s << u"bx"_s << true;
     QTest::newRow("list, not in it") << u"[abc]x"_s << u"dx"_s << false;
-    QTest::newRow("[!a-c] on d") << u"[!a-c]"_s << u"d"_s << true;
-    QTest::newRow("[!a-c] on b") << u"[!a-c]"_s << u"b"_s << false;
     QTest::newRow("[!a-c] needs one character") << u"[!a-c]"_s << QString() << false;
     QTest::newRow("range and list") << u"[a-cx]"_s << u"x"_s << true;
     QTest::newRow("[?] is a question mark") << u"[?]"_s << u"?"_s << true;
-    QTest::newRow("[?] is not any character") << u"[?]"_s << u"a"_s << false;
     QTest::newRow("[#] is a hash") << u"[#]"_s << u"#"_s << true;
-    QTest::newRow("[#] is not a digit") << u"[#]"_s << u"1"_s << false;
     QTest::newRow("[[] is a bracket") << u"[[]"_s << u"["_s << true;
-    QTest::newRow("leading dash") << u"[-a]"_s << u"-"_s << true;
     QTest::newRow("trailing dash") << u"[a-]"_s << u"-"_s << true;
-    QTest::newRow("dash range does not hold b") << u"[a-]"_s << u"b"_s << false;
     QTest::newRow("empty brackets stand for nothing") << u"a[]b"_s << u"ab"_s << true;
     QTest::newRow("empty brackets take no character") << u"a[]b"_s << u"axb"_s << false;
     QTest::newRow("[!] takes any one character") << u"a[!]b"_s << u"axb"_s << true;
     QTest::newRow("range written backwards holds nothing") << u"[z-a]"_s << u"m"_s << false;
     QTest::newRow("close bracket outside is itself") << u"a]"_s << u"a]"_s << true;
     QTest::newRow("exclamation outside is itself") << u"!a"_s << u"!a"_s << true;
-    QTest::newRow("katakana range") << u"[ア-オ]"_s << u"ウ"_s << true;
     QTest::newRow("katakana range, hiragana text") << u"[ア-オ]"_s << u"え"_s << true;
     QTest::newRow("katakana range, small kana inside") << u"[ア-オ]"_s << u"ぃ"_s << true;
-    QTest::newRow("katakana range, outside") << u"[ア-オ]"_s << u"カ"_s << false;
-    QTest::newRow("half-width range ends") << u"[ｱ-ｵ]"_s << u"エ"_s << true;
     QTest::newRow("range ends fold case") << u"[A-C]"_s << u"b"_s << true;
     QTest::newRow("voiced half-width in brackets") << u"[ｶﾞｷﾞ]"_s << u"ギ"_s << true;
     QTest::newRow("voiced half-width in brackets, unvoiced text") << u"[ｶﾞｷﾞ]"_s << u"キ"_s << false;
 
     // Characters that other SQL dialects treat as wildcards stand for themselves.
-    QTest::newRow("percent") << u"100%"_s << u"100%"_s << true;
     QTest::newRow("percent is not a run") << u"100%"_s << u"1000"_s << false;
-    QTest::newRow("underscore") << u"a_b"_s << u"a_b"_s << true;
     QTest::newRow("underscore is not one character") << u"a_b"_s << u"axb"_s << false;
     QTest::newRow("backslash") << u"a\\*"_s << u"a\\bc"_s << true;
 
     // Case, width and kana folding.
     QTest::newRow("upper case pattern") << u"COLA"_s << u"cola"_s << true;
     QTest::newRow("full-width letters") << u"ａｂｃ"_s << u"ABC"_s << true;
-    QTest::newRow("full-width blank") << u"a\u3000b"_s << u"a b"_s << true;
     QTest::newRow("half-width kana text") << u"*ｺｰﾗ*"_s << u"ダイエットコーラ"_s << true;
     QTest::newRow("half-width kana pattern") << u"コーラ"_s << u"ｺｰﾗ"_s << true;
     QTest::newRow("hiragana pattern") << u"こーら"_s << u"コーラ"_s << true;
-    QTest::newRow("hiragana against half-width") << u"こーら"_s << u"ｺｰﾗ"_s << true;
     QTest::newRow("voiced half-width") << u"ガム"_s << u"ｶﾞﾑ"_s << true;
-    QTest::newRow("semi-voiced half-width") << u"ﾊﾟﾝ"_s << u"パン"_s << true;
     QTest::newRow("vu") << u"ｳﾞｨ"_s << u"ヴィ"_s << true;
     QTest::newRow("voiced is not unvoiced") << u"カム"_s << u"ガム"_s << false;
     QTest::newRow("voiced is not semi-voiced") << u"ﾊﾞﾝ"_s << u"パン"_s << false;
@@ -185,14 +148,12 @@ void TestLike::patterns_data()
     QTest::newRow("half-width brackets") << u"｢*｣"_s << u"「コーラ」"_s << true;
     QTest::newRow("iteration marks") << u"ゝゞ"_s << u"ヽヾ"_s << true;
     QTest::newRow("full-width digit is a digit") << u"##"_s << u"５0"_s << true;
-    QTest::newRow("full-width star is a literal") << u"a＊"_s << u"a*"_s << true;
     QTest::newRow("full-width star is not a run") << u"a＊"_s << u"abc"_s << false;
     QTest::newRow("kanji are compared as they are") << u"*茶*"_s << u"緑茶"_s << true;
     QTest::newRow("characters outside the basic plane") << u"?家"_s << u"𠮷家"_s << true;
 
     // Backtracking after a star.
     QTest::newRow("retry after partial match") << u"*aab"_s << u"aaab"_s << true;
-    QTest::newRow("stars with single characters between") << u"*a?c*"_s << u"xxabxaxc"_s << true;
     QTest::newRow("last star has to stretch") << u"*a*b"_s << u"aXbXb"_s << true;
     QTest::newRow("cannot end in the middle") << u"*a*b"_s << u"aXbXa"_s << false;
 }
@@ -233,24 +194,19 @@ void TestLike::folding_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("folded");
 
-    QTest::newRow("ASCII letters") << u"Cola 500ML"_s << u"cola 500ml"_s;
     // A leading U+FEFF is a character of the value, not a byte-order mark to drop.
     QTest::newRow("leading U+FEFF kept") << QString(QChar(0xFEFF)) + u"ｺｰﾗ"_s << QString(QChar(0xFEFF)) + u"コーラ"_s;
     QTest::newRow("full-width ASCII") << u"ＣＯＬＡ（５００）"_s << u"cola(500)"_s;
     QTest::newRow("full-width blank") << u"a\u3000b"_s << u"a b"_s;
     QTest::newRow("hiragana") << u"こーら"_s << u"コーラ"_s;
-    QTest::newRow("small hiragana and ゖ") << u"ぁゖ"_s << u"ァヶ"_s;
     QTest::newRow("iteration marks") << u"ゝゞ"_s << u"ヽヾ"_s;
     QTest::newRow("half-width katakana") << u"ｺｰﾗ"_s << u"コーラ"_s;
     QTest::newRow("voiced") << u"ｶﾞｷﾞｸﾞｹﾞｺﾞｻﾞｼﾞｽﾞｾﾞｿﾞﾀﾞﾁﾞﾂﾞﾃﾞﾄﾞ"_s << u"ガギグゲゴザジズゼゾダヂヅデド"_s;
-    QTest::newRow("voiced and semi-voiced ha row") << u"ﾊﾞﾋﾞﾌﾞﾍﾞﾎﾞﾊﾟﾋﾟﾌﾟﾍﾟﾎﾟ"_s << u"バビブベボパピプペポ"_s;
     QTest::newRow("vu, va, vo") << u"ｳﾞﾜﾞｦﾞ"_s << u"ヴヷヺ"_s;
     QTest::newRow("no voiced form") << u"ｯﾞｱﾟｶﾟ"_s << u"ッ゛ア゜カ゜"_s;
     QTest::newRow("voicing mark alone") << u"ﾞﾟ"_s << u"゛゜"_s;
-    QTest::newRow("voicing mark after full-width kana") << u"カﾞ"_s << u"カ゛"_s;
     QTest::newRow("small half-width kana") << u"ｧｨｩｪｫｬｭｮｯ"_s << u"ァィゥェォャュョッ"_s;
     QTest::newRow("half-width punctuation") << u"｡｢｣､･ｰ"_s << u"。「」、・ー"_s;
-    QTest::newRow("kana at the end of the block") << u"ﾜｦﾝ"_s << u"ワヲン"_s;
     QTest::newRow("kanji unchanged") << u"緑茶𠮷"_s << u"緑茶𠮷"_s;
     QTest::newRow("Latin-1 unchanged") << u"Ünïcode"_s << u"Ünïcode"_s;
 }
