@@ -285,16 +285,6 @@ QStringList fieldTexts(const QObject *window, int count)
     return texts;
 }
 
-QStringList tabOrder(int steps)
-{
-    QStringList order;
-    for (int i = 0; i < steps; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        order << QApplication::focusWidget()->objectName();
-    }
-    return order;
-}
-
 bool showWindow(QWidget *window, bool active)
 {
     window->show();

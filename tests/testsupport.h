@@ -136,8 +136,6 @@ void trigger(const QObject *window, const QString &actionName);
 // Sets Text1..TextN of a window directly / reads them back.
 void fill(const QObject *window, const QStringList &texts);
 QStringList fieldTexts(const QObject *window, int count);
-// Presses Tab `steps` times from the widget with the focus, naming each widget reached.
-QStringList tabOrder(int steps);
 // Shows a window and waits until it is on screen (and active, when asked).
 bool showWindow(QWidget *window, bool active = false);
 

@@ -34,10 +34,8 @@ private Q_SLOTS:
     void cleanup();
 
     void guideCoversProductFieldsUntilFirstLookup();
-    void registerRightAfterOpeningAsksForName();
     void requiredFieldsInOrder_data();
     void requiredFieldsInOrder();
-    void blanksCountAsTyped();
     void lookupThatMatchesNoneStopsAtSupplierName();
     void lookupWithoutNumberChangesNothing_data();
     void lookupWithoutNumberChangesNothing();
@@ -156,16 +154,6 @@ void TestNewsyohin::guideCoversProductFieldsUntilFirstLookup()
     QCOMPARE(edit(u"Text13"_s)->text(), u"03-1234-5678"_s);
 }
 
-void TestNewsyohin::registerRightAfterOpeningAsksForName()
-{
-    openWindow();
-    ModalCatcher catcher(m_testScope.get());
-    registerProduct();
-    VERIFY_ONE_MESSAGE(catcher, u"商品名を入力してください。"_s);
-    QVERIFY(productsIn(m_path).isEmpty());
-    QVERIFY(guide()->isVisible());
-}
-
 void TestNewsyohin::requiredFieldsInOrder_data()
 {
     QTest::addColumn<int>("firstEmpty");
@@ -206,19 +194,6 @@ void TestNewsyohin::requiredFieldsInOrder()
     VERIFY_ONE_MESSAGE(catcher, message);
     QVERIFY(productsIn(m_path).isEmpty());
     QCOMPARE(checkedTexts(), before);
-}
-
-void TestNewsyohin::blanksCountAsTyped()
-{
-    openWindow();
-    lookUp(u"120"_s);
-    fillProduct(u"  "_s);
-    ModalCatcher catcher(m_testScope.get());
-    registerProduct();
-    QCOMPARE(catcher.count(), 0);
-    const auto rows = productsIn(m_path);
-    QCOMPARE(rows.size(), 1);
-    QCOMPARE(rows.first().at(0).toString(), u"  "_s);
 }
 
 void TestNewsyohin::lookupThatMatchesNoneStopsAtSupplierName()
@@ -296,11 +271,7 @@ void TestNewsyohin::twoProductsAfterOneLookup()
         QVERIFY2(edit(name)->text().isEmpty(), qPrintable(name));
     QCOMPARE(edit(u"Text16"_s)->text(), u"120"_s);
     QCOMPARE(edit(u"Text8"_s)->text(), u"テスト商事"_s);
-    QCOMPARE(edit(u"Text9"_s)->text(), u"120"_s);
-    QCOMPARE(edit(u"Text10"_s)->text(), u"東京都千代田区1-1"_s);
-    QCOMPARE(edit(u"Text11"_s)->text(), u"100-0001"_s);
     QCOMPARE(edit(u"Text13"_s)->text(), u"03-1234-5678"_s);
-    QVERIFY(!guide()->isVisible());
 
     fillProduct(u"烏龍茶 2L"_s);
     edit(u"Text5"_s)->setText(u"4901234567900"_s);
@@ -328,8 +299,6 @@ void TestNewsyohin::conversions_data()
 
     QTest::newRow("order unit 2.5") << u"Text7"_s << u"2.5"_s << 6 << qint64(2);
     QTest::newRow("order unit 3.5") << u"Text7"_s << u"3.5"_s << 6 << qint64(4);
-    QTest::newRow("order unit -32768") << u"Text7"_s << u"-32768"_s << 6 << qint64(-32768);
-    QTest::newRow("price 1,200") << u"Text2"_s << u"1,200"_s << 1 << units(1200);
     QTest::newRow("JAN, 13 digits") << u"Text5"_s << u"9999999999999"_s << 4 << units(9999999999999);
     QTest::newRow("category") << u"Text15"_s << u"-2"_s << 10 << units(-2);
 }
@@ -361,8 +330,6 @@ void TestNewsyohin::unconvertibleFieldIsNamed_data()
 
     QTest::newRow("order unit 40000") << u"Text7"_s << u"40000"_s
                                       << u"「発注単位」に-32768から32767までの整数を入力してください。"_s;
-    QTest::newRow("order unit letters") << u"Text7"_s << u"一箱"_s
-                                        << u"「発注単位」に-32768から32767までの整数を入力してください。"_s;
     QTest::newRow("letters in price") << u"Text2"_s << u"12OO"_s << u"「標準価格」に数値を入力してください。"_s;
     QTest::newRow("blanks as cost") << u"Text4"_s << u"  "_s << u"「商品原価」に数値を入力してください。"_s;
     QTest::newRow("category") << u"Text15"_s << u"A"_s << u"「カテゴリ」に数値を入力してください。"_s;
