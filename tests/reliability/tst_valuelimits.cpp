@@ -108,10 +108,7 @@ void TestValueLimits::typedValueIsStoredWhollyOrNotAtAll_data()
     QTest::newRow("13-digit JAN") << jan << u"9999999999999"_s << units(99999999999990000);
     QTest::newRow("full-width JAN") << jan << u"４９０１２３４５６７８９４"_s << units(49012345678940000);
     QTest::newRow("price with SQL") << master << u"1 or 1=1"_s << QVariant();
-    QTest::newRow("price with statement") << master << u"1; delete from syohin"_s << QVariant();
-    QTest::newRow("price comment") << master << u"--"_s << QVariant();
     QTest::newRow("price with NUL") << master << u"1\u00002"_s << QVariant();
-    QTest::newRow("price emoji") << master << u"😀"_s << QVariant();
     QTest::newRow("department as 1 MB of digits") << bumon << QString(1 << 20, u'9') << QVariant();
     QTest::newRow("department with leading zeros") << bumon << QString(5000, u'0') + u"12"_s << units(120000);
 
@@ -122,8 +119,6 @@ void TestValueLimits::typedValueIsStoredWhollyOrNotAtAll_data()
     QTest::newRow("unit one below") << eostani << u"-32769"_s << QVariant();
     QTest::newRow("unit rounded past the limit") << eostani << u"32767.5"_s << QVariant();
     QTest::newRow("unit rounded to even at the limit") << eostani << u"-32768.5"_s << units(-32768);
-    QTest::newRow("unit 30 digits") << eostani << u"123456789012345678901234567890"_s << QVariant();
-    QTest::newRow("full-width unit") << eostani << u"１２"_s << units(12);
 }
 
 void TestValueLimits::typedValueIsStoredWhollyOrNotAtAll()
