@@ -39,6 +39,7 @@ private Q_SLOTS:
 
     void search_data();
     void search();
+    void barcodeScannerFindsProduct();
     void bothFieldsEmptyDoesNothing();
     void failedSearchChangesNothing_data();
     void failedSearchChangesNothing();
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void unwritableCatalogueReportsEdit();
 
     void exitEndsOtherWindows();
+    void closeStoresEdit();
     void exitRefusedWhileEditInvalid();
     void otherWindowsOpenOnce();
 
@@ -237,6 +239,18 @@ void TestSyohinMain::search()
         QCOMPARE(edit(u"Search"_s)->text(), key);
     }
     QCOMPARE(catcher.count(), 0);
+}
+
+void TestSyohinMain::barcodeScannerFindsProduct()
+{
+    // A scanner types the digits as key presses and ends with Enter (often the keypad's).
+    QVERIFY(start());
+    trigger(u"mnusearchJAN"_s);
+    edit(u"Search"_s)->setFocus();
+    QTest::keyClicks(edit(u"Search"_s), u"4902222222222"_s);
+    QTest::keyClick(edit(u"Search"_s), Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(names(), QStringList{u"緑茶"_s});
+    QCOMPARE(edit(u"Text5"_s)->text(), u"4902222222222"_s);
 }
 
 void TestSyohinMain::bothFieldsEmptyDoesNothing()
@@ -503,6 +517,15 @@ void TestSyohinMain::exitEndsOtherWindows()
     QCOMPARE(catcher.count(), 0);
     // Nothing typed is lost.
     QCOMPARE(storedMaster(u"りんごジュース"_s), u"222"_s);
+}
+
+void TestSyohinMain::closeStoresEdit()
+{
+    QVERIFY(start());
+    enter(u"SBumon_code"_s, u"3"_s);
+    overtype(edit(u"Text2"_s), u"333"_s);
+    QVERIFY(m_window->close());
+    QCOMPARE(storedMaster(u"りんごジュース"_s), u"333"_s);
 }
 
 void TestSyohinMain::exitRefusedWhileEditInvalid()
