@@ -1,8 +1,11 @@
 #pragma once
 
-#include <QList>
+#include "app/windowlook.h"
 
-class QLabel;
+#include <QLabel>
+#include <QList>
+#include <QPushButton>
+#include <QWidget>
 
 namespace Merchalog {
 
@@ -11,5 +14,18 @@ namespace Merchalog {
 // Japanese font is larger than the one the window was drawn for, its size comes down in
 // quarter points until the text fits.
 void styleHowtoLabels(QLabel *heading, QLabel *howToSearch, const QList<QLabel *> &paragraphs);
+
+// Sets up either how-to window from its form: fonts, screen scaling, the shared look, and the
+// close button.
+template<class Form>
+void setUpHowtoWindow(QWidget *window, Form &ui)
+{
+    installJapaneseFontSubstitutes();
+    ui.setupUi(window);
+    scaleToScreen(window);
+    styleHowtoLabels(ui.Label1, ui.Label5,
+                     {ui.Label2, ui.Label3, ui.Label4, ui.Label5, ui.Label6, ui.Label7});
+    QObject::connect(ui.Command2, &QPushButton::clicked, window, &QWidget::close);
+}
 
 } // namespace Merchalog
