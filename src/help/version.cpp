@@ -2,6 +2,7 @@
 #include "ui_version.h"
 
 #include "app/windowlook.h"
+#include "help/versioninfo.h"
 
 #include <QPixmap>
 
@@ -14,6 +15,11 @@ Version::Version(QWidget *parent)
     installJapaneseFontSubstitutes();
     m_ui->setupUi(this);
     scaleToScreen(this);
+
+    // The same texts as `merchalog --version`.
+    m_ui->Label3->setText(VersionInfo::name);
+    m_ui->Label5->setText(VersionInfo::notice);
+    m_ui->Label4->setText(VersionInfo::address);
 
     // Form files hold whole points only.
     QFont nameFont = m_ui->Label3->font();
