@@ -11,6 +11,7 @@ packages=(
     fonts-ipafont-gothic
     clang libclang-rt-14-dev
     e2fsprogs
+    qt6-translations-l10n
 )
 
 missing=()

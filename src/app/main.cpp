@@ -1,19 +1,57 @@
+#include "app/commandline.h"
+#include "app/dialoglanguage.h"
 #include "app/syohin_main.h"
 #include "app/windowlook.h"
+#include "help/versioninfo.h"
 
 #include <QApplication>
+#include <QTextStream>
+
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(u"Merchalog"_s);
+    QCoreApplication::setApplicationVersion(Merchalog::VersionInfo::version);
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(u"Merchalog"_s);
-    Merchalog::installJapaneseFontSubstitutes();
+    using namespace Merchalog;
 
-    Merchalog::Syohin_Main window;
+    // Commands and usage errors need no display: they are found before the window system is
+    // reached, unless Qt's own options may be what the parser does not know.
+    const QStringList given = CommandLine::arguments(argc, argv);
+    if (const auto request = CommandLine::parse(given);
+        request.command || (!request.error.isEmpty() && !CommandLine::mayHoldQtOptions(given))) {
+        QCoreApplication app(argc, argv);
+        nameApplication();
+        return CommandLine::run(request);
+    }
+
+    QApplication app(argc, argv);
+    nameApplication();
+    // Qt has taken its own options (-platform, -style ...) out of the arguments by now.
+    const auto request = CommandLine::parse(QCoreApplication::arguments());
+    if (request.command || !request.error.isEmpty())
+        return CommandLine::run(request);
+
+    if (!useJapaneseStandardDialogs())
+        QTextStream(stderr) << u"merchalog: Qt の日本語訳 qtbase_ja.qm が見つからないため、"
+                               "標準のダイアログは英語で表示されます。\n"_s;
+    installJapaneseFontSubstitutes();
+
+    Syohin_Main window;
     // Shown first, so that the start-up guide opens in front of it.
     window.show();
     window.startUp();
+    if (!request.catalogue.isEmpty())
+        window.openAtStart(request.catalogue);
     return app.exec();
 }

@@ -4,9 +4,11 @@
 #include "app/fieldbinder.h"
 #include "app/messages.h"
 #include "app/windowlook.h"
+#include "catalogue/connection.h"
 #include "catalogue/currentcatalogue.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/sqltexts.h"
+#include "files/cataloguecopy.h"
 #include "files/cataloguefiles.h"
 #include "files/newdatabase.h"
 #include "help/helphowto.h"
@@ -195,6 +197,18 @@ void Syohin_Main::startUp()
     }
     if (HowtoSetting::guideShownAtStart())
         showWindow(m_howtomerch);
+}
+
+void Syohin_Main::openAtStart(const QString &path)
+{
+    const OpenError error = Connection::check(path);
+    if (error != OpenError::None) {
+        statusBar()->showMessage(describeOpenError(error, path));
+        return;
+    }
+    // A failure of the start-up catalogue no longer matters.
+    statusBar()->clearMessage();
+    m_files->switchCatalogue(path, QString(SqlText::emptyProductView));
 }
 
 void Syohin_Main::updateTitle()

@@ -40,6 +40,10 @@ public:
     // then the start-up guide when howto.num says so. A catalogue that cannot be opened ends
     // it early (the guide is not shown); the status bar says why.
     void startUp();
+    // Opens a catalogue named on the command line, as 開く does, once the start-up sequence is
+    // done. A file that is not a readable catalogue leaves the start-up catalogue open and
+    // puts the reason in the status bar.
+    void openAtStart(const QString &path);
 
     // The product list and detail panel's record source.
     RecordSource *data1() const { return m_data1; }

@@ -1,0 +1,179 @@
+#include "app/commandline.h"
+
+#include "help/versioninfo.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace Merchalog::CommandLine {
+
+namespace {
+
+constexpr int usageError = 2;
+
+int showHelp(const QStringList &, QTextStream &out, QTextStream &)
+{
+    out << helpText();
+    return 0;
+}
+
+int showVersion(const QStringList &, QTextStream &out, QTextStream &)
+{
+    out << VersionInfo::name << ' ' << VersionInfo::version << '\n'
+        << VersionInfo::notice << '\n'
+        << VersionInfo::address << '\n';
+    return 0;
+}
+
+QString usage(const QString &reason)
+{
+    return reason + u"（使い方は merchalog --help で表示します）"_s;
+}
+
+QString optionText(const QString &name)
+{
+    return (name.size() == 1 ? u"-"_s : u"--"_s) + name;
+}
+
+} // namespace
+
+const QList<Command> &commands()
+{
+    static const QList<Command> table = {
+        {u"--help"_s, u"-h"_s, {}, u"この説明を表示して終了します。"_s, 0, 0, showHelp},
+        {u"--version"_s, u"-v"_s, {}, u"名前、バージョンと製造情報を表示して終了します。"_s, 0, 0, showVersion},
+    };
+    return table;
+}
+
+Request parse(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    // Whatever follows the catalogue or a command word belongs to it.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    for (const Command &command : commands()) {
+        if (!command.isOption())
+            continue;
+        QStringList names{command.name.mid(2)};
+        if (!command.shortName.isEmpty())
+            names.prepend(command.shortName.mid(1));
+        parser.addOption(QCommandLineOption(names));
+    }
+
+    Request request;
+    if (!parser.parse(arguments)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        request.error = usage(unknown.isEmpty()
+                                  ? parser.errorText()
+                                  : u"「%1」というオプションはありません。"_s.arg(optionText(unknown.constFirst())));
+        return request;
+    }
+    for (const Command &command : commands()) {
+        if (command.isOption() && parser.isSet(command.name.mid(2))) {
+            request.command = &command;
+            return request;
+        }
+    }
+
+    QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return request;
+    for (const Command &command : commands()) {
+        if (command.isOption() || command.name != positional.constFirst())
+            continue;
+        positional.removeFirst();
+        if (positional.size() < command.minArguments
+            || (command.maxArguments >= 0 && positional.size() > command.maxArguments)) {
+            request.error = usage(u"%1 の引数の数が正しくありません。"_s.arg(command.name));
+            return request;
+        }
+        request.command = &command;
+        request.arguments = positional;
+        return request;
+    }
+    if (positional.size() > 1) {
+        request.error = usage(u"開けるカタログは一つだけです（余分な引数「%1」）。"_s.arg(positional.at(1)));
+    } else if (positional.constFirst().isEmpty()) {
+        request.error = usage(u"カタログの名前が空です。"_s);
+    } else {
+        // Made absolute now: an installed program then works in the user's data folder.
+        request.catalogue = QFileInfo(positional.constFirst()).absoluteFilePath();
+    }
+    return request;
+}
+
+int run(const Request &request, QTextStream &out, QTextStream &err)
+{
+    if (!request.error.isEmpty()) {
+        err << "merchalog: " << request.error << '\n';
+        return usageError;
+    }
+    if (!request.command)
+        return 0;
+    return request.command->run(request.arguments, out, err);
+}
+
+int run(const Request &request)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return run(request, out, err);
+}
+
+QStringList arguments(int argc, char *argv[])
+{
+    QStringList list;
+    list.reserve(argc);
+    for (int i = 0; i < argc; ++i)
+        list << QString::fromLocal8Bit(argv[i]);
+    return list;
+}
+
+bool mayHoldQtOptions(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == u"--")
+            return false;
+        if (argument.size() > 2 && argument.startsWith(u'-') && argument.at(1) != u'-')
+            return true;
+    }
+    return false;
+}
+
+QString helpText()
+{
+    QString usageLines = u"使い方: merchalog [カタログ]\n"_s;
+    QString optionLines;
+    QString commandLines;
+    for (const Command &command : commands()) {
+        if (command.isOption()) {
+            const QString names = command.shortName.isEmpty() ? command.name
+                                                               : command.shortName + u", "_s + command.name;
+            optionLines += u"  %1  %2\n"_s.arg(names, -14).arg(command.description);
+        } else {
+            const QString synopsis = (command.name + u' ' + command.arguments).trimmed();
+            usageLines += u"       merchalog "_s + synopsis + u'\n';
+            commandLines += u"  merchalog %1\n      %2\n"_s.arg(synopsis, command.description);
+        }
+    }
+    if (!optionLines.isEmpty())
+        usageLines += u"       merchalog オプション\n"_s;
+    QString text = usageLines;
+    text += u"\n"
+            "商品と取引先のカタログ（*.mdb）を扱う商品管理システム Merchalog を起動します。\n"
+            "カタログを指定すると、「ファイル」メニューの「開く」で選んだときと同じように\n"
+            "そのカタログを開きます。指定しないときは database.mdb で始めます。\n"
+            "開けないときは、いつもどおり起動してステータスバーに理由を表示します。\n"_s;
+    text += u"\nオプション:\n"_s + optionLines;
+    if (!commandLines.isEmpty())
+        text += u"\nコマンド（ウィンドウを開かずに実行し、成功すると終了コード 0 を返します）:\n"_s + commandLines;
+    return text;
+}
+
+} // namespace Merchalog::CommandLine

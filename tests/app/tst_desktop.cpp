@@ -1,0 +1,211 @@
+// The program on a desktop: its command line, Qt's standard dialogs in Japanese and a
+// catalogue named at start.
+#include "testsupport.h"
+
+#include "app/commandline.h"
+#include "app/dialoglanguage.h"
+#include "app/syohin_main.h"
+#include "catalogue/recordsource.h"
+#include "files/cataloguefiles.h"
+#include "files/newdatabase.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace Merchalog;
+using namespace Merchalog::Test;
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+
+    void parse_data();
+    void parse();
+    void commandsNeedNoDisplay_data();
+    void commandsNeedNoDisplay();
+    void standardDialogsSpeakJapanese_data();
+    void standardDialogsSpeakJapanese();
+    void catalogueAtStart_data();
+    void catalogueAtStart();
+
+private:
+    QString m_startFolder = QDir::currentPath();
+};
+
+void TestDesktop::initTestCase()
+{
+    QCoreApplication::setApplicationName(u"Merchalog"_s);
+    QVERIFY2(useJapaneseStandardDialogs(), "qtbase_ja.qm (Debian: qt6-translations-l10n) is missing");
+}
+
+void TestDesktop::cleanup()
+{
+    QDir::setCurrent(m_startFolder);
+}
+
+void TestDesktop::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("catalogue"); // relative to the working folder
+    QTest::addColumn<bool>("error");
+
+    QTest::newRow("nothing") << QStringList() << QString() << QString() << false;
+    QTest::newRow("catalogue") << QStringList{u"shop.mdb"_s} << QString() << u"shop.mdb"_s << false;
+    QTest::newRow("-v wins over a catalogue") << QStringList{u"-v"_s, u"shop.mdb"_s} << u"--version"_s << QString() << false;
+    QTest::newRow("help") << QStringList{u"--help"_s} << u"--help"_s << QString() << false;
+    QTest::newRow("a file named like an option") << QStringList{u"--"_s, u"-v"_s} << QString() << u"-v"_s << false;
+    QTest::newRow("unknown option") << QStringList{u"--verbose"_s} << QString() << QString() << true;
+    QTest::newRow("two catalogues") << QStringList{u"a.mdb"_s, u"b.mdb"_s} << QString() << QString() << true;
+}
+
+void TestDesktop::parse()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, command);
+    QFETCH(QString, catalogue);
+    QFETCH(bool, error);
+
+    const auto request = CommandLine::parse(QStringList{u"merchalog"_s} + arguments);
+    QCOMPARE(request.command ? request.command->name : QString(), command);
+    QCOMPARE(request.catalogue, catalogue.isEmpty() ? QString() : QDir::current().absoluteFilePath(catalogue));
+    QCOMPARE(!request.error.isEmpty(), error);
+}
+
+void TestDesktop::commandsNeedNoDisplay_data()
+{
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("firstLine"); // of standard output
+    QTest::addColumn<QString>("error");     // what the one line on standard error holds
+
+    QTest::newRow("version") << u"--version"_s << 0 << u"Merchalog " MERCHALOG_VERSION ""_s << QString();
+    QTest::newRow("help") << u"-h"_s << 0 << u"使い方: merchalog [カタログ]"_s << QString();
+    QTest::newRow("unknown option") << u"--verbose"_s << 2 << QString() << u"--verbose"_s;
+}
+
+void TestDesktop::commandsNeedNoDisplay()
+{
+    QFETCH(QString, argument);
+    QFETCH(int, status);
+    QFETCH(QString, firstLine);
+    QFETCH(QString, error);
+
+    // Without a display a program that opened the window system would end by abort().
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+        environment.remove(name);
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(MERCHALOG_BINARY_DIR "/app/merchalog"), {argument});
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), status);
+    const QString out = QString::fromUtf8(program.readAllStandardOutput());
+    const QString err = QString::fromUtf8(program.readAllStandardError());
+    QCOMPARE(out.section(u'\n', 0, 0), firstLine);
+    QCOMPARE(err.count(u'\n'), error.isEmpty() ? 0 : 1);
+    QVERIFY2(err.contains(error), qPrintable(err));
+    // --help names every option and command.
+    if (argument == u"-h") {
+        for (const auto &command : CommandLine::commands())
+            QVERIFY2(out.contains(command.name) && out.contains(command.shortName), qPrintable(command.name));
+    }
+}
+
+void TestDesktop::standardDialogsSpeakJapanese_data()
+{
+    QTest::addColumn<QString>("dialog");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("message box") << u"message box"_s << u"キャンセル"_s;
+    QTest::newRow("open") << u"open"_s << u"開く(&O)"_s;
+    QTest::newRow("save") << u"save"_s << u"保存(&S)"_s;
+    QTest::newRow("printer set-up") << u"printer"_s << u"オプション(&O) >>"_s;
+    QTest::newRow("text field menu") << u"menu"_s << u"貼り付け(&P)"_s;
+}
+
+void TestDesktop::standardDialogsSpeakJapanese()
+{
+    QFETCH(QString, dialog);
+    QFETCH(QString, text);
+
+    QPrinter printer;
+    QLineEdit field;
+    std::unique_ptr<QWidget> widget;
+    if (dialog == u"message box") {
+        widget = std::make_unique<QMessageBox>(QMessageBox::NoIcon, u"Merchalog"_s, u"?"_s,
+                                               QMessageBox::Ok | QMessageBox::Cancel);
+    } else if (dialog == u"open" || dialog == u"save") {
+        auto files = std::make_unique<QFileDialog>();
+        files->setAcceptMode(dialog == u"open" ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+        widget = std::move(files);
+    } else if (dialog == u"printer") {
+        widget = std::make_unique<QPrintDialog>(&printer);
+    } else {
+        widget.reset(field.createStandardContextMenu());
+    }
+    QStringList texts;
+    for (const auto *button : widget->findChildren<QAbstractButton *>())
+        texts << button->text();
+    for (const auto *label : widget->findChildren<QLabel *>())
+        texts << label->text();
+    for (const auto *action : widget->actions())
+        texts << action->text().section(u'\t', 0, 0);
+    QVERIFY2(texts.contains(text), qPrintable(texts.join(u" | ")));
+}
+
+void TestDesktop::catalogueAtStart_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("status"); // what the status bar says, in part; empty: nothing
+
+    QTest::newRow("catalogue") << u"catalogue"_s << QString();
+    QTest::newRow("missing") << u"missing"_s << u"ファイルが見つかりません"_s;
+    QTest::newRow("not a catalogue") << u"text"_s << u"商品管理のデータベースファイルではありません"_s;
+}
+
+void TestDesktop::catalogueAtStart()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, status);
+
+    TestFolder folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(u"given.mdb"_s);
+    if (file == u"catalogue") {
+        QVERIFY(makeCatalogue(path));
+        QVERIFY(insertProduct(path, {.mei = u"りんご"_s}));
+    } else if (file == u"text") {
+        QVERIFY(writeFile(path, "not a catalogue\n"));
+    }
+    Syohin_Main window;
+    window.startUp();
+    window.openAtStart(path);
+
+    // Opened as 開く opens: the title by the title rule, an empty list, Save as offers it.
+    const QString current = status.isEmpty() ? path : u"database.mdb"_s;
+    QCOMPARE(window.windowTitle(), u"Merchalog - "_s + current);
+    QCOMPARE(window.data1()->databaseName(), current);
+    QCOMPARE(window.files()->catalogueFileName(), current);
+    QCOMPARE(window.data1()->recordCount(), 0);
+    const QString message = window.statusBar()->currentMessage();
+    QVERIFY2(status.isEmpty() ? message.isEmpty() : message.contains(status) && message.contains(path),
+             qPrintable(message));
+}
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
