@@ -1,10 +1,12 @@
 #include "app/commandline.h"
 #include "app/dialoglanguage.h"
+#include "app/startfolder.h"
 #include "app/syohin_main.h"
 #include "app/windowlook.h"
 #include "help/versioninfo.h"
 
 #include <QApplication>
+#include <QStatusBar>
 #include <QTextStream>
 
 #include <cstdio>
@@ -46,11 +48,14 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << u"merchalog: Qt の日本語訳 qtbase_ja.qm が見つからないため、"
                                "標準のダイアログは英語で表示されます。\n"_s;
     installJapaneseFontSubstitutes();
+    const QString folderProblem = prepareWritableFolder();
 
     Syohin_Main window;
     // Shown first, so that the start-up guide opens in front of it.
     window.show();
     window.startUp();
+    if (!folderProblem.isEmpty())
+        window.statusBar()->showMessage(folderProblem);
     if (!request.catalogue.isEmpty())
         window.openAtStart(request.catalogue);
     return app.exec();

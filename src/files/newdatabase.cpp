@@ -51,12 +51,12 @@ void NewDataBase::create()
         return;
     }
     const QString name = AddMdbExtension(typed);
-    // New catalogues go into the application folder only.
+    // New catalogues go into the folder the program writes to, and only there.
     if (isOutsideFolderName(typed) || isOutsideFolderName(name)) {
         showMessage(this, u"ファイル名に「/」「\\」は使えません。また「.」「..」は名前にできません"_s);
         return;
     }
-    const QString target = AppFolder::filePath(name);
+    const QString target = AppFolder::writableFilePath(name);
     if (pathExists(target)) {
         showMessage(this, u"そのファイルはすでに存在しています"_s);
         close();
@@ -65,7 +65,7 @@ void NewDataBase::create()
     if (!m_files->storePendingEdits())
         return;
     QString error;
-    if (!copyTemplateCatalogue(AppFolder::filePath(u"database.dft"_s), target, &error)) {
+    if (!copyTemplateCatalogue(AppFolder::installedFilePath(u"database.dft"_s), target, &error)) {
         showMessage(this, u"%1 を作成できませんでした。\n%2"_s.arg(QDir::toNativeSeparators(target), error));
         return;
     }

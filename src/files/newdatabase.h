@@ -12,8 +12,9 @@ namespace Merchalog {
 
 class CatalogueFiles;
 
-// Creates a catalogue in the application folder from the template database.dft under the
-// typed name and makes it the current catalogue, listing all its products.
+// Creates a catalogue from the template database.dft under the typed name in the folder the
+// program writes to (the application folder, or the user's data folder for an installed
+// program) and makes it the current catalogue, listing all its products.
 class NewDataBase final : public QWidget
 {
     Q_OBJECT
@@ -27,7 +28,7 @@ public:
     // none) is exactly "mdb", otherwise the name followed by ".mdb".
     static QString AddMdbExtension(const QString &name);
 
-    // Tells whether a typed name would leave the application folder ("/", "\", "." or "..").
+    // Tells whether a typed name would leave that folder ("/", "\", "." or "..").
     static bool isOutsideFolderName(const QString &name);
 
 private:

@@ -15,7 +15,7 @@ constexpr qint64 maxItemLength = 4096;
 
 QString filePath()
 {
-    return AppFolder::filePath(u"howto.num"_s);
+    return AppFolder::writableFilePath(u"howto.num"_s);
 }
 
 std::optional<double> parseValue(QByteArrayView content)

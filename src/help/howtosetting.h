@@ -7,8 +7,9 @@
 
 namespace Merchalog::HowtoSetting {
 
-// howto.num in the application folder: its first item (up to the first comma or line end)
-// is a number; 0 shows the start-up guide, anything else (or no number at all) does not.
+// howto.num in the folder the program writes to (the application folder, or the user's data
+// folder for an installed program): its first item (up to the first comma or line end) is a
+// number; 0 shows the start-up guide, anything else (or no number at all) does not.
 QString filePath();
 
 // The first item of a setting file's contents as a number; nullopt when it is empty or not

@@ -1,13 +1,16 @@
-// The program on a desktop: its command line, Qt's standard dialogs in Japanese and a
-// catalogue named at start.
+// The program on a desktop: its command line, Qt's standard dialogs in Japanese, a catalogue
+// named at start, and where an installed or read-only program keeps the files it writes.
 #include "testsupport.h"
 
 #include "app/commandline.h"
 #include "app/dialoglanguage.h"
+#include "app/startfolder.h"
 #include "app/syohin_main.h"
+#include "catalogue/appfolder.h"
 #include "catalogue/recordsource.h"
 #include "files/cataloguefiles.h"
 #include "files/newdatabase.h"
+#include "help/howtosetting.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -17,8 +20,11 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
@@ -40,6 +46,8 @@ private Q_SLOTS:
     void standardDialogsSpeakJapanese();
     void catalogueAtStart_data();
     void catalogueAtStart();
+    void writableFolder_data();
+    void writableFolder();
 
 private:
     QString m_startFolder = QDir::currentPath();
@@ -53,6 +61,8 @@ void TestDesktop::initTestCase()
 
 void TestDesktop::cleanup()
 {
+    AppFolder::setPathOverride({});
+    qunsetenv("XDG_DATA_HOME");
     QDir::setCurrent(m_startFolder);
 }
 
@@ -205,6 +215,74 @@ void TestDesktop::catalogueAtStart()
     const QString message = window.statusBar()->currentMessage();
     QVERIFY2(status.isEmpty() ? message.isEmpty() : message.contains(status) && message.contains(path),
              qPrintable(message));
+}
+
+void TestDesktop::writableFolder_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<bool>("userFiles"); // the user's data folder holds howto.num and database.mdb already
+    QTest::addColumn<bool>("beside");    // the program writes beside itself
+
+    QTest::newRow("build folder") << u"build"_s << false << true;
+    QTest::newRow("installed, first start") << u"installed"_s << false << false;
+    QTest::newRow("installed, later start") << u"installed"_s << true << false;
+    QTest::newRow("read-only copy") << u"read-only"_s << false << false;
+}
+
+void TestDesktop::writableFolder()
+{
+    QFETCH(QString, layout);
+    QFETCH(bool, userFiles);
+    QFETCH(bool, beside);
+
+    // <root>/bin holds the program; an installation puts its files into <root>/share/merchalog.
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString bin = root.filePath(u"bin"_s);
+    const QString shipped = layout == u"installed" ? root.filePath(u"share/merchalog"_s) : bin;
+    QVERIFY(QDir().mkpath(bin) && QDir().mkpath(shipped));
+    const QString dft = shipped + u"/database.dft"_s;
+    QVERIFY(makeCatalogue(dft));
+    QVERIFY(writeFile(shipped + u"/howto.num"_s, "0\r\n"));
+    const QString user = root.filePath(u"data/Merchalog"_s);
+    if (userFiles) {
+        QVERIFY(QDir().mkpath(user));
+        QVERIFY(makeCatalogue(user + u"/database.mdb"_s));
+        QVERIFY(insertProduct(user + u"/database.mdb"_s, {.mei = u"りんご"_s}));
+        QVERIFY(writeFile(user + u"/howto.num"_s, "1\r\n"));
+    }
+    const QByteArray userCatalogue = readFile(user + u"/database.mdb"_s);
+    // Write-protected against root too; lifted before the folder is removed.
+    const bool asRoot = ::geteuid() == 0;
+    const auto unprotect = qScopeGuard([&] {
+        if (layout == u"read-only" && asRoot)
+            QProcess::execute(u"chattr"_s, {u"-i"_s, bin});
+        QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    if (layout == u"read-only"
+        && !(asRoot ? QProcess::execute(u"chattr"_s, {u"+i"_s, bin}) == 0
+                   : QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner)))
+        QSKIP("this file system cannot write-protect a folder against root (no chattr +i)");
+    qputenv("XDG_DATA_HOME", root.filePath(u"data"_s).toLocal8Bit());
+    AppFolder::setPathOverride(bin);
+    QDir::setCurrent(root.path());
+
+    QCOMPARE(prepareWritableFolder(), QString());
+    QCOMPARE(AppFolder::writesBesideProgram(), beside);
+    if (beside) {
+        // As always: nothing is copied, the working folder stays.
+        QCOMPARE(QDir::currentPath(), root.path());
+        QVERIFY(!QFileInfo::exists(user));
+        QCOMPARE(HowtoSetting::filePath(), bin + u"/howto.num"_s);
+        return;
+    }
+    // The bare database.mdb is the user's own: the first a copy of the template, a later one kept.
+    QCOMPARE(QDir::currentPath(), user);
+    QCOMPARE(readFile(u"database.mdb"_s), userFiles ? userCatalogue : readFile(dft));
+    QCOMPARE(HowtoSetting::guideShownAtStart(), !userFiles);
+    QVERIFY(HowtoSetting::switchGuideOff());
+    QCOMPARE(readFile(user + u"/howto.num"_s), QByteArray("1\r\n"));
+    QCOMPARE(readFile(shipped + u"/howto.num"_s), QByteArray("0\r\n"));
 }
 
 QTEST_MAIN(TestDesktop)

@@ -1,0 +1,40 @@
+#include "app/startfolder.h"
+
+#include "catalogue/appfolder.h"
+#include "catalogue/currentcatalogue.h"
+#include "files/cataloguecopy.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace Qt::StringLiterals;
+
+namespace Merchalog {
+
+QString prepareWritableFolder()
+{
+    if (AppFolder::writesBesideProgram())
+        return {};
+    const QString folder = AppFolder::writablePath();
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return u"データフォルダー「%1」を作成できません。"_s.arg(QDir::toNativeSeparators(folder));
+
+    // A setting the user already has is kept; without an installed one the guide stays off.
+    const QString howto = AppFolder::writableFilePath(u"howto.num"_s);
+    const QString installedHowto = AppFolder::installedFilePath(u"howto.num"_s);
+    if (!pathExists(howto) && QFile::exists(installedHowto) && QFile::copy(installedHowto, howto))
+        QFile::setPermissions(howto, QFile::permissions(howto) | QFile::WriteOwner);
+
+    QString problem;
+    const QString catalogue = AppFolder::writableFilePath(QString(CurrentCatalogue::startName));
+    QString error;
+    if (!pathExists(catalogue)
+        && !copyTemplateCatalogue(AppFolder::installedFilePath(u"database.dft"_s), catalogue, &error)) {
+        problem = u"%1 を作成できませんでした。%2"_s.arg(QDir::toNativeSeparators(catalogue), error);
+    }
+    if (!QDir::setCurrent(folder))
+        return u"データフォルダー「%1」に移れません。"_s.arg(QDir::toNativeSeparators(folder));
+    return problem;
+}
+
+} // namespace Merchalog
