@@ -2,7 +2,8 @@
 # Builds the program and runs it in its application folder (<build>/app).
 # With a display it simply runs. With none it runs on a virtual display, saves a screenshot
 # of the main window to <build>/merchalog-screenshot.png, prints its path and ends the
-# program. MERCHALOG_SCREENSHOTS=all also saves the help windows and the version window.
+# program. MERCHALOG_SCREENSHOTS=all also saves the help windows, the version window, the
+# open dialog and the printer set-up dialog.
 # MERCHALOG_BUILD_DIR chooses another build folder (only the program is built there).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -82,6 +83,20 @@ if [ "${MERCHALOG_SCREENSHOTS:-}" = all ]; then
         import -window "$version_id" "$build/merchalog-version.png"
         echo "Screenshot of the version window: $build/merchalog-version.png"
     fi
+    # Qt's standard dialogs, which speak Japanese too: 開く and 印刷設定 of the file menu.
+    for dialog in "o 開く open-dialog" "t 印刷 print-setup"; do
+        read -r key title name <<<"$dialog"
+        xdotool windowfocus --sync "$main_id"
+        xdotool key alt+f "$key"
+        if dialog_id="$(find_window "$title")"; then
+            xdotool windowmove "$dialog_id" 100 80 || true
+            sleep 0.5
+            import -window "$dialog_id" "$build/merchalog-$name.png"
+            echo "Screenshot of the $title dialog: $build/merchalog-$name.png"
+            xdotool key --window "$dialog_id" Escape
+            sleep 0.3
+        fi
+    done
     import -window root "$build/merchalog-screen.png"
     echo "Screenshot of the whole screen: $build/merchalog-screen.png"
 fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing Merchalog need.
+# Installs the Debian 12 packages that building, running, testing and packaging Merchalog
+# need.
 # Does nothing when everything is already there.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ packages=(
     clang libclang-rt-14-dev
     e2fsprogs
     qt6-translations-l10n
+    dpkg-dev file lintian desktop-file-utils appstream shared-mime-info libglib2.0-bin
 )
 
 missing=()

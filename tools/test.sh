@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test headless: a short, repeatable run of every fuzz target
-# on its committed corpus, then the whole test suite.
+# on its committed corpus, the whole test suite, then the Debian package's checks (built,
+# validated, installed, run and removed again).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
@@ -8,3 +9,5 @@ FUZZ_SEED=1 bash tools/fuzz.sh 5
 export QT_QPA_PLATFORM=offscreen
 cd build
 ctest --output-on-failure -j"$(nproc)"
+cd ..
+bash tools/package.sh

@@ -6,6 +6,7 @@
 #include "help/versioninfo.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QStatusBar>
 #include <QTextStream>
 
@@ -39,6 +40,9 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     nameApplication();
+    // The menu entry and icon an installation brings.
+    QGuiApplication::setDesktopFileName(u"example.merchalog.Merchalog"_s);
+    QApplication::setWindowIcon(QIcon::fromTheme(u"merchalog"_s));
     // Qt has taken its own options (-platform, -style ...) out of the arguments by now.
     const auto request = CommandLine::parse(QCoreApplication::arguments());
     if (request.command || !request.error.isEmpty())
