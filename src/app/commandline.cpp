@@ -69,7 +69,7 @@ Request parse(const QStringList &arguments)
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         request.error = usage(unknown.isEmpty()
-                                  ? parser.errorText()
+                                  ? u"引数を読めません（%1）。"_s.arg(parser.errorText())
                                   : u"「%1」というオプションはありません。"_s.arg(optionText(unknown.constFirst())));
         return request;
     }
