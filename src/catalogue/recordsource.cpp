@@ -282,9 +282,14 @@ bool RecordSource::refresh()
     }
     keys.shrink_to_fit();
 
+    QStringList names;
+    for (const ColumnInfo &column : table->columns)
+        names << quoteIdentifier(column.name);
+
     beginResetModel();
     m_connection = std::move(connection);
     m_table = table;
+    m_selectList = names.join(u", "_s);
     m_keys = std::move(keys);
     m_keysSorted = true;
     m_cache.clear();
@@ -602,9 +607,10 @@ Row RecordSource::readRow(Bookmark key) const
         return row;
     const int columns = fieldCount();
     StatementGuard stmt;
-    if (prepare(m_connection->handle(), u"SELECT * FROM %1 WHERE rowid = ?"_s.arg(quoteIdentifier(m_table->name)), stmt)) {
+    if (prepare(m_connection->handle(), u"SELECT %1 FROM %2 WHERE rowid = ?"_s
+                                            .arg(m_selectList, quoteIdentifier(m_table->name)), stmt)) {
         sqlite3_bind_int64(stmt.get(), 1, key);
-        if (sqlite3_step(stmt.get()) == SQLITE_ROW && sqlite3_column_count(stmt.get()) >= columns) {
+        if (sqlite3_step(stmt.get()) == SQLITE_ROW) {
             row.reserve(columns);
             for (int c = 0; c < columns; ++c)
                 row << columnValue(stmt.get(), c, fieldKind(c));
@@ -740,8 +746,8 @@ bool RecordSource::forEachRow(const std::function<bool(const Row &)> &visit) con
     }
 
     StatementGuard stmt;
-    if (!prepare(db, u"SELECT rowid, * FROM %1 WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s
-                         .arg(quoteIdentifier(m_table->name)), stmt))
+    if (!prepare(db, u"SELECT rowid, %1 FROM %2 WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s
+                         .arg(m_selectList, quoteIdentifier(m_table->name)), stmt))
         return false;
     sqlite3_bind_int64(stmt.get(), 1, first);
     sqlite3_bind_int64(stmt.get(), 2, last);

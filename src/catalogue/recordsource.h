@@ -28,7 +28,7 @@ enum class EditMode {
     Adding = 2,  // a new record is being added
 };
 
-// Identifies a stored record (its SQLite rowid); 0 names none.
+// Identifies a stored record (its SQLite rowid, which is the key column in format 2); 0 names none.
 using Bookmark = std::int64_t;
 
 // One row as read: per result column a QString (text), a Currency (number), an int (small
@@ -185,6 +185,7 @@ private:
     Pending m_pending;
     Bookmark m_lastModified = 0;
 
+    QString m_selectList; // the fields, named, as SELECT lists them
     mutable QHash<Bookmark, Row> m_cache;
 
     Error m_error = Error::None;
