@@ -76,6 +76,8 @@ QString FieldBinder::storeFailureMessage(const RecordSource &source, const QStri
         return u"変更を保存できませんでした。データベースに書き込めません。\n%1"_s.arg(source.errorString());
     case RecordSource::Error::Busy:
         return source.errorString() + u'\n' + busyAdvice(source.hasPendingEdits());
+    case RecordSource::Error::Conflict:
+        return source.errorString();
     default:
         return {};
     }

@@ -27,6 +27,9 @@ bool reportWriteFailure(QWidget *parent, const RecordSource &source, bool inputK
     case RecordSource::Error::Busy:
         showMessage(parent, u"データベースに書き込めませんでした。\n%1\n%2"_s.arg(source.errorString(), busyAdvice(inputKept)));
         return true;
+    case RecordSource::Error::Conflict:
+        showMessage(parent, source.errorString());
+        return true;
     default:
         return false;
     }

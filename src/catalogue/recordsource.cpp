@@ -193,6 +193,40 @@ bool isBusy(int rc)
     return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
 }
 
+// Adds one column's value exactly as stored (its type and bytes) to a row's fingerprint. Call
+// before anything converts the column.
+void appendStored(QByteArray &out, sqlite3_stmt *stmt, int index)
+{
+    const int type = sqlite3_column_type(stmt, index);
+    out += char(type);
+    const auto append = [&out](const void *data, qsizetype size) {
+        out.append(static_cast<const char *>(data), size);
+    };
+    switch (type) {
+    case SQLITE_INTEGER: {
+        const sqlite3_int64 value = sqlite3_column_int64(stmt, index);
+        append(&value, sizeof value);
+        break;
+    }
+    case SQLITE_FLOAT: {
+        const double value = sqlite3_column_double(stmt, index);
+        append(&value, sizeof value);
+        break;
+    }
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+        const void *data = type == SQLITE_TEXT ? static_cast<const void *>(sqlite3_column_text(stmt, index))
+                                               : sqlite3_column_blob(stmt, index);
+        const int size = sqlite3_column_bytes(stmt, index);
+        append(&size, sizeof size);
+        append(data, size);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
 // Reads the rowids of the rows a query selects, in order. The rowid range is read in windows
 // sized so that each takes about a slice, whatever share of its rows the conditions select;
 // between windows the catalogue is free for writers. Returns SQLITE_DONE or the failure.
@@ -310,6 +344,7 @@ bool RecordSource::refresh()
         m_keysSorted = true;
         m_cache.clear();
         m_gone.clear();
+        m_read = {};
         m_current = -1;
         m_editMode = EditMode::None;
         m_pending = {};
@@ -352,9 +387,12 @@ bool RecordSource::refresh()
     m_keysSorted = true;
     m_cache.clear();
     m_gone.clear();
+    m_read = {};
     m_current = m_keys.empty() ? -1 : 0;
     m_editMode = EditMode::None;
     m_pending = {};
+    if (m_current >= 0)
+        readCurrent();
     endResetModel();
     Q_EMIT currentRowChanged(m_current);
     return true;
@@ -377,6 +415,9 @@ void RecordSource::setCurrent(int row)
 {
     const int previous = m_current;
     m_current = row;
+    // What is read now is what a later write of this record checks against.
+    if (row >= 0)
+        readCurrent();
     if (previous >= 0 && previous < recordCount())
         Q_EMIT headerDataChanged(Qt::Vertical, previous, previous);
     if (row >= 0)
@@ -430,8 +471,11 @@ bool RecordSource::edit()
         fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
         return false;
     }
-    if (m_editMode == EditMode::None)
+    if (m_editMode == EditMode::None) {
+        if (!m_read.valid || m_read.key != m_keys[std::size_t(m_current)])
+            readCurrent();
         m_editMode = EditMode::Editing;
+    }
     return true;
 }
 
@@ -510,40 +554,112 @@ bool RecordSource::update()
         return true;
     }
 
+    const QString what = u"変更を保存できませんでした"_s;
+    if (!beginWrite(what))
+        return false;
+    if (!checkCurrentUnchanged(false))
+        return false;
     QStringList sets;
     for (int column : columns)
         sets << quoteIdentifier(fieldName(column)) + u" = ?"_s;
     const Bookmark key = m_keys[std::size_t(m_current)];
-    StatementGuard stmt;
-    int rc = prepare(db, u"UPDATE %1 SET %2 WHERE rowid = ?"_s.arg(table, sets.join(u", "_s)), stmt)
-        ? SQLITE_OK : sqlite3_errcode(db);
-    if (rc == SQLITE_OK) {
-        int position = 1;
-        for (int column : columns)
-            bindValue(stmt.get(), position++, values.value(column));
-        sqlite3_bind_int64(stmt.get(), position, key);
-        rc = sqlite3_step(stmt.get());
+    ReadRecord stored{key, {}, {}, false};
+    {
+        StatementGuard stmt;
+        int rc = prepare(db, u"UPDATE %1 SET %2 WHERE rowid = ?"_s.arg(table, sets.join(u", "_s)), stmt)
+            ? SQLITE_OK : sqlite3_errcode(db);
+        if (rc == SQLITE_OK) {
+            int position = 1;
+            for (int column : columns)
+                bindValue(stmt.get(), position++, values.value(column));
+            sqlite3_bind_int64(stmt.get(), position, key);
+            rc = sqlite3_step(stmt.get());
+        }
+        // Read back what was stored: the record as this record source now knows it.
+        if (rc == SQLITE_DONE && readRow(key, &stored.values, &stored.stored) != ReadResult::Found)
+            rc = sqlite3_errcode(db) == SQLITE_OK ? SQLITE_ERROR : sqlite3_errcode(db);
+        if (rc != SQLITE_DONE) {
+            failSqlite(*m_connection, rc, Error::WriteFailed, what);
+            rollbackWrite();
+            return false;
+        }
     }
-    if (rc != SQLITE_DONE) {
-        failSqlite(*m_connection, rc, Error::WriteFailed, u"変更を保存できませんでした"_s);
+    if (!commitWrite(what))
         return false;
-    }
 
-    const bool stillThere = sqlite3_changes(db) > 0;
-    m_cache.remove(key);
+    stored.valid = true;
+    m_read = stored;
+    m_cache.insert(key, stored.values);
     m_editMode = EditMode::None;
     m_pending = {};
+    m_lastModified = key;
     Q_EMIT dataChanged(index(m_current, 0), index(m_current, columnCount() - 1));
     Q_EMIT headerDataChanged(Qt::Vertical, m_current, m_current);
     Q_EMIT currentValuesChanged();
-    if (!stillThere) {
-        // The record was removed through another record source: the edit has nowhere to go.
-        noteGone(key);
-        fail(Error::WriteFailed, u"このレコードは削除されているため、変更を保存できませんでした。"_s);
+    return true;
+}
+
+bool RecordSource::beginWrite(const QString &what)
+{
+    const int rc = sqlite3_exec(m_connection->handle(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        return true;
+    failSqlite(*m_connection, rc, Error::WriteFailed, what);
+    return false;
+}
+
+bool RecordSource::commitWrite(const QString &what)
+{
+    const int rc = sqlite3_exec(m_connection->handle(), "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        return true;
+    failSqlite(*m_connection, rc, Error::WriteFailed, what);
+    rollbackWrite();
+    return false;
+}
+
+void RecordSource::rollbackWrite()
+{
+    sqlite3 *db = m_connection->handle();
+    if (!sqlite3_get_autocommit(db))
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool RecordSource::checkCurrentUnchanged(bool deletion)
+{
+    const Bookmark key = m_keys[std::size_t(m_current)];
+    ReadRecord now{key, {}, {}, false};
+    const ReadResult result = readRow(key, &now.values, &now.stored);
+    if (result == ReadResult::Found && m_read.valid && m_read.key == key && now.stored == m_read.stored)
+        return true;
+    if (result == ReadResult::Failed) {
+        failSqlite(*m_connection, sqlite3_errcode(m_connection->handle()), Error::WriteFailed,
+                   deletion ? u"削除できませんでした"_s : u"変更を保存できませんでした"_s);
+        rollbackWrite();
         return false;
     }
-    m_lastModified = key;
-    return true;
+    rollbackWrite();
+
+    // Deleted, or changed by someone else since it was read: nothing is stored, the pending
+    // edits go, and the record shows as it now stands (a deleted one leaves the list).
+    const bool gone = result == ReadResult::Gone;
+    const QString action = deletion ? u"削除"_s : u"変更を保存"_s;
+    fail(Error::Conflict, (gone ? u"このレコードは削除されているため、%1できませんでした。"_s
+                                : u"このレコードは他で変更されているため、%1できませんでした。"_s).arg(action));
+    m_editMode = EditMode::None;
+    m_pending = {};
+    if (gone) {
+        m_read = {key, {}, {}, false};
+        noteGone(key);
+    } else {
+        now.valid = true;
+        m_read = now;
+        m_cache.insert(key, now.values);
+    }
+    Q_EMIT dataChanged(index(m_current, 0), index(m_current, columnCount() - 1));
+    Q_EMIT headerDataChanged(Qt::Vertical, m_current, m_current);
+    Q_EMIT currentValuesChanged();
+    return false;
 }
 
 void RecordSource::cancelUpdate()
@@ -590,6 +706,11 @@ bool RecordSource::deleteCurrent()
     }
     if (!checkWritable())
         return false;
+    const QString what = u"削除できませんでした"_s;
+    if (!beginWrite(what))
+        return false;
+    if (!checkCurrentUnchanged(true))
+        return false;
     const Bookmark key = m_keys[std::size_t(m_current)];
     {
         StatementGuard stmt;
@@ -601,16 +722,20 @@ bool RecordSource::deleteCurrent()
             rc = sqlite3_step(stmt.get());
         }
         if (rc != SQLITE_DONE) {
-            failSqlite(*m_connection, rc, Error::WriteFailed, u"削除できませんでした"_s);
+            failSqlite(*m_connection, rc, Error::WriteFailed, what);
+            rollbackWrite();
             return false;
         }
     }
+    if (!commitWrite(what))
+        return false;
     // The result is not re-run: the row leaves the list and nothing is current.
     m_editMode = EditMode::None;
     m_pending = {};
     m_cache.remove(key);
     const int row = m_current;
     setCurrent(-1);
+    m_read = {};
     beginRemoveRows({}, row, row);
     m_keys.erase(m_keys.begin() + row);
     endRemoveRows();
@@ -676,7 +801,7 @@ int RecordSource::fieldIndex(QAnyStringView name) const
     return m_table ? m_table->indexOf(name) : -1;
 }
 
-RecordSource::ReadResult RecordSource::readRow(Bookmark key, Row *row) const
+RecordSource::ReadResult RecordSource::readRow(Bookmark key, Row *row, QByteArray *stored) const
 {
     row->clear();
     if (!m_connection || !m_table)
@@ -693,14 +818,43 @@ RecordSource::ReadResult RecordSource::readRow(Bookmark key, Row *row) const
         return ReadResult::Failed;
     const int columns = fieldCount();
     row->reserve(columns);
-    for (int c = 0; c < columns; ++c)
+    for (int c = 0; c < columns; ++c) {
+        if (stored)
+            appendStored(*stored, stmt.get(), c);
         *row << columnValue(stmt.get(), c, fieldKind(c));
+    }
     return ReadResult::Found;
+}
+
+void RecordSource::readCurrent() const
+{
+    const Bookmark key = m_keys[std::size_t(m_current)];
+    m_read = {key, {}, {}, false};
+    if (m_gone.contains(key))
+        return;
+    switch (readRow(key, &m_read.values, &m_read.stored)) {
+    case ReadResult::Found:
+        m_read.valid = true;
+        if (m_cache.size() >= maxCachedRows)
+            m_cache.clear();
+        m_cache.insert(key, m_read.values);
+        break;
+    case ReadResult::Gone:
+        noteGone(key);
+        break;
+    case ReadResult::Failed:
+        break; // read again when next shown
+    }
 }
 
 const Row &RecordSource::cachedRow(int index) const
 {
     const Bookmark key = m_keys[std::size_t(index)];
+    if (index == m_current) {
+        if (!m_read.valid || m_read.key != key)
+            readCurrent();
+        return m_read.valid ? m_read.values : m_blank;
+    }
     if (m_gone.contains(key))
         return m_blank;
     auto it = m_cache.constFind(key);
@@ -773,8 +927,10 @@ void RecordSource::dropGoneRows()
                 current -= last - first + 1;
         }
     }
-    if (current < 0 && previous >= 0)
+    if (current < 0 && previous >= 0) {
+        m_read = {};
         setCurrent(-1);
+    }
     const auto isGone = [&gone](Bookmark key) { return gone.contains(key); };
     if (ranges.size() <= 32) {
         // Few runs: remove each, from the end, so views keep their place.
@@ -843,6 +999,8 @@ bool RecordSource::setValue(QAnyStringView field, const QVariant &value)
             fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
             return false;
         }
+        if (!m_read.valid || m_read.key != m_keys[std::size_t(m_current)])
+            readCurrent();
         m_editMode = EditMode::Editing;
     }
     m_pending.texts.remove(column);

@@ -5,6 +5,7 @@
 #include "catalogue/schema.h"
 
 #include <QAbstractTableModel>
+#include <QByteArray>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -42,8 +43,13 @@ using Row = QVariantList;
 // grid, bound fields or setText, stay pending until the record is left: another row becomes
 // current, the record source is refreshed, or it is destroyed. No statement or read
 // transaction stays open between calls, and long reads go in short slices, so other record
-// sources and programs never wait on it for more than a moment. Rows found deleted leave the
-// list (a row of the model is removed later, never while a view reads it).
+// sources and programs never wait on it for more than a moment.
+//
+// A write (a stored edit, a deletion) only ever touches the record that was read: it is
+// refused (Conflict) when the record has meanwhile been deleted or any of its stored values
+// changed elsewhere. The current record keeps the values it was read with for that check.
+// Rows found deleted leave the list (a row of the model is removed later, never while a view
+// reads it).
 //
 // As a table model it has one column per result field, headed by the field name; cells are
 // editable; rows are never added or removed through the model.
@@ -61,6 +67,9 @@ public:
         ReadFailed,      // the query could not be run
         Busy,            // another program kept the catalogue busy beyond the wait; nothing
                          // was stored or read, pending edits stay
+        Conflict,        // the record was deleted or changed elsewhere since it was read:
+                         // nothing was stored, pending edits are dropped and the record
+                         // shows as it now stands
     };
 
     // Names the current catalogue and follows it when another becomes current.
@@ -95,12 +104,14 @@ public:
     bool addNew();
     // Starts editing the current record; fails with no current record.
     bool edit();
-    // Stores the pending new or edited record.
+    // Stores the pending new or edited record; an edit only while the stored record still
+    // holds what was read (Conflict otherwise).
     bool update();
     // Abandons the pending new or edited record.
     void cancelUpdate();
-    // Removes the current record from the file at once. The result is not re-run: the removed
-    // row leaves the list, and there is no current record afterwards.
+    // Removes the current record from the file at once, provided it still holds what was read
+    // (Conflict otherwise). The result is not re-run: the removed row leaves the list, and
+    // there is no current record afterwards.
     bool deleteCurrent();
     // Abandons a record being added, otherwise removes the current record.
     bool removeCurrentRecord();
@@ -171,6 +182,15 @@ private:
         QHash<int, QString> texts;   // column -> entry text awaiting conversion
     };
 
+    // A stored record as this record source read it: its values, and its stored bytes for
+    // telling whether it changed since.
+    struct ReadRecord
+    {
+        Bookmark key = 0;
+        Row values;
+        QByteArray stored;
+        bool valid = false;
+    };
     enum class ReadResult { Found, Gone, Failed };
 
     void fail(Error error, const QString &message, const QString &field = {});
@@ -180,7 +200,14 @@ private:
     void clearError();
     bool storeCurrent();
     bool checkWritable();
-    ReadResult readRow(Bookmark key, Row *row) const;
+    bool beginWrite(const QString &what);
+    bool commitWrite(const QString &what);
+    void rollbackWrite();
+    // Inside a write: whether the current record is stored as it was read. On false the write
+    // is refused (Conflict) or failed, and rolled back.
+    bool checkCurrentUnchanged(bool deletion);
+    ReadResult readRow(Bookmark key, Row *row, QByteArray *stored = nullptr) const;
+    void readCurrent() const;
     const Row &cachedRow(int index) const;
     void setCurrent(int row);
     void noteGone(Bookmark key) const;
@@ -202,6 +229,10 @@ private:
     QString m_selectList; // the fields, named, as SELECT lists them
     Row m_blank;          // what a row that cannot be shown reads as
     mutable QHash<Bookmark, Row> m_cache;
+    // The current record as read when it became current (or last stored): shown for it, and
+    // what a write checks the stored record against. Kept apart from the cache, which may be
+    // dropped at any time.
+    mutable ReadRecord m_read;
     // Records found deleted, waiting to leave the list.
     mutable QSet<Bookmark> m_gone;
     mutable bool m_dropPosted = false;

@@ -23,6 +23,9 @@ bool deleteCurrentProduct(RecordSource *data1, QWidget *messageParent)
     case RecordSource::Error::Busy:
         showMessage(messageParent, u"商品を削除できませんでした。\n%1\n%2"_s.arg(data1->errorString(), busyAdvice(false)));
         break;
+    case RecordSource::Error::Conflict:
+        showMessage(messageParent, data1->errorString());
+        break;
     default:
         break;
     }
