@@ -132,6 +132,12 @@ std::optional<TableInfo> readTable(sqlite3 *db, QLatin1StringView name)
         ColumnInfo column;
         column.name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1)));
         const QString declared = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 2)));
+        // The key column is the table's INTEGER PRIMARY KEY; it identifies rows and is no field.
+        if (column.name.compare(keyFieldOf(table.name), Qt::CaseInsensitive) == 0 && sqlite3_column_int(stmt, 5) == 1
+            && declared.compare(u"INTEGER"_s, Qt::CaseInsensitive) == 0) {
+            table.key = column.name;
+            continue;
+        }
         column.kind = kindFromDeclaredType(declared).value_or(Kind::Text);
         table.columns.push_back(column);
     }

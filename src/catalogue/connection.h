@@ -21,11 +21,13 @@ struct ColumnInfo
     Kind kind = Kind::Text;
 };
 
-// The columns of one table in the file's own order.
+// The columns of one table in the file's own order, without its key column.
 struct TableInfo
 {
     QString name;
     std::vector<ColumnInfo> columns;
+    // The key column (format 2), an alias of the rowid; empty when the table has none.
+    QString key;
 
     // Index of a column, matched without regard to case; -1 when absent.
     int indexOf(QAnyStringView column) const;

@@ -2,6 +2,7 @@
 
 #include "app/fieldbinder.h"
 #include "app/messages.h"
+#include "app/workprogress.h"
 #include "catalogue/currentcatalogue.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/sqltexts.h"
@@ -220,7 +221,12 @@ void CatalogueFiles::exportCsv()
     }
     if (!storePendingEdits())
         return;
-    const CsvResult result = exportProductCsv(*m_data1, *chosen);
+    WorkProgress progress(m_mainWindow, u"CSV形式で保存しています: %1"_s.arg(QDir::toNativeSeparators(*chosen)),
+                          m_data1->recordCount());
+    const CsvResult result = exportProductCsv(*m_data1, *chosen,
+                                              [&progress](qint64 rows) { return progress.advance(rows); });
+    if (result.cancelled)
+        return; // nothing written, an earlier file kept
     if (!result.ok) {
         showMessage(m_mainWindow, u"%1 に書き込めませんでした。\n%2"_s.arg(QDir::toNativeSeparators(*chosen),
                                                                           result.errorString));

@@ -176,8 +176,10 @@ bool Newsyohin::appendProduct()
     }
 
     m_syohin->setRecordSource(QString(SqlText::productAppend));
-    if (!m_syohin->refresh() || !m_syohin->addNew())
+    if (!m_syohin->refresh() || !m_syohin->addNew()) {
+        reportWriteFailure(this, *m_syohin, true);
         return false;
+    }
     for (std::size_t i = 0; i < syohinFields.size(); ++i) {
         if (!m_syohin->setValue(QString(syohinFields[i].name), values[i])) {
             m_syohin->cancelUpdate();
@@ -185,7 +187,7 @@ bool Newsyohin::appendProduct()
         }
     }
     if (!m_syohin->update()) {
-        reportWriteFailure(this, *m_syohin);
+        reportWriteFailure(this, *m_syohin, true);
         m_syohin->cancelUpdate();
         return false;
     }

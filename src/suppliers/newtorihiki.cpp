@@ -61,8 +61,10 @@ void NEWtorihiki::registerSupplier()
     if (!duplicateCheck)
         return;
     m_data1->setRecordSource(*duplicateCheck);
-    if (!m_data1->refresh())
+    if (!m_data1->refresh()) {
+        reportWriteFailure(this, *m_data1, true);
         return;
+    }
     if (m_data1->recordCount() != 0) {
         showMessage(this, u"その取引先コードはすでに存在しています。"_s);
         return;
@@ -73,8 +75,10 @@ void NEWtorihiki::registerSupplier()
         return;
 
     m_data1->setRecordSource(QString(SqlText::supplierAppend));
-    if (!m_data1->refresh())
+    if (!m_data1->refresh()) {
+        reportWriteFailure(this, *m_data1, true);
         return;
+    }
     if (!m_data1->addNew())
         return;
     // The fields in the table's own order.
@@ -92,7 +96,7 @@ void NEWtorihiki::registerSupplier()
         }
     }
     if (!m_data1->update()) {
-        reportWriteFailure(this, *m_data1);
+        reportWriteFailure(this, *m_data1, true);
         m_data1->cancelUpdate();
         return;
     }
