@@ -2,6 +2,7 @@
 
 #include "catalogue/recordsource.h"
 #include "catalogue/schema.h"
+#include "catalogue/writeguard.h"
 
 #include <QSaveFile>
 
@@ -62,6 +63,8 @@ CsvResult writeProductCsv(const RecordSource &source, QIODevice *device)
 
 CsvResult exportProductCsv(const RecordSource &source, const QString &fileName)
 {
+    if (const QString open = openCatalogueAt(fileName); !open.isEmpty())
+        return CsvResult{.errorString = openCatalogueRefusal(open)};
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         CsvResult result;

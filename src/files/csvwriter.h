@@ -26,7 +26,8 @@ struct CsvResult
 CsvResult writeProductCsv(const RecordSource &source, QIODevice *device);
 
 // Writes the CSV file through a temporary file beside it that replaces fileName only when
-// complete: a failed export leaves an earlier file of that name as it was.
+// complete: a failed export leaves an earlier file of that name as it was. A name that reaches
+// an open catalogue (openCatalogueAt) is refused before anything is written.
 CsvResult exportProductCsv(const RecordSource &source, const QString &fileName);
 
 } // namespace Merchalog

@@ -1,6 +1,7 @@
 #include "help/howtosetting.h"
 
 #include "catalogue/appfolder.h"
+#include "catalogue/writeguard.h"
 
 #include <QFile>
 
@@ -51,7 +52,10 @@ bool guideShownAtStart()
 bool switchGuideOff()
 {
     // Written in place, like any text file the program replaces: a writable howto.num in a
-    // folder that is otherwise read-only can still be switched off.
+    // folder that is otherwise read-only can still be switched off. A howto.num that is a
+    // link to an open catalogue is left alone.
+    if (!openCatalogueAt(filePath()).isEmpty())
+        return false;
     QFile file(filePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
