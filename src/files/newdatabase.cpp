@@ -19,10 +19,8 @@ NewDataBase::NewDataBase(CatalogueFiles *files, QWidget *parent)
     , m_ui(std::make_unique<Ui::NewDataBase>())
     , m_files(files)
 {
-    installJapaneseFontSubstitutes();
-    m_ui->setupUi(this);
+    setUpWindow(this, *m_ui);
     setFixedSize(size());
-    scaleToScreen(this);
     connect(m_ui->Command1, &QPushButton::clicked, this, &NewDataBase::create);
     connect(m_ui->Command2, &QPushButton::clicked, this, &QWidget::close);
 }

@@ -11,9 +11,7 @@ Version::Version(QWidget *parent)
     : QWidget(parent)
     , m_ui(std::make_unique<Ui::Version>())
 {
-    installJapaneseFontSubstitutes();
-    m_ui->setupUi(this);
-    scaleToScreen(this);
+    setUpWindow(this, *m_ui);
 
     // Form files hold whole points only.
     QFont nameFont = m_ui->Label3->font();
