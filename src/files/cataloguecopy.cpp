@@ -52,9 +52,9 @@ bool copyTemplateCatalogue(const QString &templatePath, const QString &target, Q
     };
     QFile source(templatePath);
     if (!source.exists())
-        return fail(u"テンプレート %1 が見つかりません"_s.arg(QDir::toNativeSeparators(templatePath)));
+        return fail(u"テンプレート %1 が見つかりません。"_s.arg(QDir::toNativeSeparators(templatePath)));
     if (pathExists(target))
-        return fail(u"%1 はすでに存在しています"_s.arg(QDir::toNativeSeparators(target)));
+        return fail(u"%1 はすでに存在しています。"_s.arg(QDir::toNativeSeparators(target)));
     if (const QString open = openCatalogueAt(target); !open.isEmpty())
         return fail(openCatalogueRefusal(open));
     // QFile::copy writes into a temporary file and renames it only when complete, and never

@@ -51,7 +51,7 @@ void NewDataBase::create()
     const QString name = AddMdbExtension(typed);
     // New catalogues go into the application folder only.
     if (isOutsideFolderName(typed) || isOutsideFolderName(name)) {
-        showMessage(this, u"ファイル名に「/」「\\」は使えません。また「.」「..」は名前にできません"_s);
+        showMessage(this, u"ファイル名に「/」「\\」は使えません。また「.」「..」は名前にできません。"_s);
         return;
     }
     const QString target = AppFolder::filePath(name);

@@ -284,8 +284,9 @@ void TestCatalogueFiles::createRefused_data()
     QTest::newRow("existing dangling link") << u"link"_s << u"shop"_s << exists << false;
     QTest::newRow("the open catalogue") << u"open"_s << u"shop"_s << exists << false;
     for (const QString &typed : {u"../evil"_s, u"sub/shop"_s, u"/tmp/merchalog-evil"_s, u".."_s})
-        QTest::addRow("other folder: %s", qPrintable(typed)) << QString() << typed << u"ファイル名"_s << true;
-    QTest::newRow("no template") << u"no template"_s << u"shop"_s << u"database.dft"_s << true;
+        QTest::addRow("other folder: %s", qPrintable(typed))
+            << QString() << typed << u"ファイル名に「/」「\\」は使えません。また「.」「..」は名前にできません。"_s << true;
+    QTest::newRow("no template") << u"no template"_s << u"shop"_s << u"database.dft が見つかりません。"_s << true;
     // A detail edit that cannot be stored stops the switch before any file is made.
     QTest::newRow("edit refused") << u"edit"_s << u"shop"_s << u"数値を入力"_s << true;
 }
