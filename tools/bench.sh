@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything, makes a catalogue of 1,000,000 products (once; kept in build/), and runs
 # the search and CSV-export benchmarks beside the sqlite3 shell.
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
