@@ -76,12 +76,11 @@ private:
             return;
         }
         if (integerPart)
-            m_pointPlace = std::min(m_pointPlace + 1, maxExponent);
+            ++m_pointPlace;
         if (m_digits.size() < keptDigits)
             m_digits.append(c);
         else if (c != '0')
             m_sticky = true;
-        m_pointPlace = std::max(m_pointPlace, -maxExponent);
     }
 
     bool take(char c)
