@@ -2,6 +2,7 @@
 # Builds everything, makes a catalogue of 1,000,000 products and one of 3,000,000 (once each;
 # kept in build/), runs the search and CSV-export benchmarks beside the sqlite3 shell, and an
 # export of the large catalogue while a second program stores products.
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
