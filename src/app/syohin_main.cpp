@@ -320,14 +320,14 @@ void Syohin_Main::reportRefreshFailure()
         return;
     switch (m_data1->lastError()) {
     case RecordSource::Error::OpenFailed:
-        statusBar()->showMessage(
-            u"データベース「%1」を開けません。"_s.arg(m_data1->databaseName()));
+        // The reason names the file and what is wrong with it.
+        statusBar()->showMessage(m_data1->errorString());
         break;
     case RecordSource::Error::BadStatement:
         statusBar()->showMessage(u"検索条件が正しくないため、検索できませんでした。"_s);
         break;
     default:
-        statusBar()->showMessage(u"検索できませんでした。"_s);
+        statusBar()->showMessage(u"検索できませんでした。%1"_s.arg(m_data1->errorString()));
         break;
     }
 }

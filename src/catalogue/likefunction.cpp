@@ -563,7 +563,9 @@ QString decodeStoredText(const char *text, int length)
 
 bool registerLikeFunctions(sqlite3 *db)
 {
-    constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+    // Callable only from the program's own statements: a view, trigger, index, check or
+    // generated column in a catalogue file cannot reach them.
+    constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY;
     return sqlite3_create_function_v2(db, "merch_like", 2, flags, nullptr, likeFunction, nullptr, nullptr, nullptr) == SQLITE_OK
             && sqlite3_create_function_v2(db, "merch_fold", 1, flags, nullptr, foldFunction, nullptr, nullptr, nullptr) == SQLITE_OK
             && sqlite3_create_function_v2(db, "merch_numtext", 1, flags, nullptr, numberTextFunction, nullptr, nullptr, nullptr) == SQLITE_OK

@@ -45,7 +45,7 @@ QString foldForComparison(QStringView text);
 // not start a well-formed sequence reads as one U+FFFD.
 QString decodeStoredText(const char *text, int length);
 
-// Registers on a connection:
+// Registers on a connection, callable from the program's own statements only:
 //   merch_like(pattern, value) -> 1 when the text value matches, 0 otherwise, NULL for NULL;
 //   merch_fold(value)          -> the folded text (of a text or blob);
 //   merch_numtext(units)       -> the display text of a number held as ten-thousandths

@@ -82,6 +82,9 @@ inline constexpr std::array<FieldDef, 5> torihikiFields{{
 // Marks a SQLite file as one of our catalogues ("MRCH").
 inline constexpr int catalogueApplicationId = 0x4D524348;
 inline constexpr int catalogueSchemaVersion = 1;
+// The newest format this program reads (user_version); a file of a later one comes from a
+// newer program and is refused rather than changed in ways that program does not expect.
+inline constexpr int catalogueNewestVersion = 2;
 
 // The SQL that creates an empty catalogue: both tables in canonical order, the indexes
 // on the fields searches compare for equality, and the file's marks.

@@ -481,7 +481,7 @@ void TestCrashSafety::twoProgramsWritingAtOnceLoseNothing()
     QSet<qint64> failed;
     QStringList reasons;
     // "fail KEY ERROR MESSAGE": the caller learns that the file was busy and can say so.
-    const QRegularExpression busy(u"^fail (\\d+) (%1|%2) .*locked.*$"_s.arg(int(RecordSource::Error::WriteFailed))
+    const QRegularExpression busy(u"^fail (\\d+) (%1|%2) .*ほかのプログラムが使用中です.*$"_s.arg(int(RecordSource::Error::WriteFailed))
                                       .arg(int(RecordSource::Error::ReadFailed)));
     for (int i = 0; i < 2; ++i) {
         QVERIFY(writers[i].waitForFinished(3600000));
