@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -56,22 +58,68 @@ bool fileIdentity(const QString &path, FileIdentity *identity)
     return true;
 }
 
+constexpr int stepsPerTick = 1000;
+std::atomic<qint64> statementLimit{Connection::defaultStatementLimit};
+
+bool isLive(sqlite3 *db, sqlite3_stmt *stmt)
+{
+    for (sqlite3_stmt *s = sqlite3_next_stmt(db, nullptr); s; s = sqlite3_next_stmt(db, s)) {
+        if (s == stmt)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
-// An SQLite handle in the configuration every catalogue handle runs in; closing it closes
-// the handle.
+// An SQLite handle in the configuration every catalogue handle runs in, with the work its
+// running statements have done so far; closing it closes the handle.
 struct Connection::Handle
 {
+    struct Running
+    {
+        sqlite3_stmt *stmt;
+        qint64 ticks; // thousands of virtual-machine steps since the statement started
+    };
+
     sqlite3 *db = nullptr;
+    std::vector<Running> running;
 
     Handle() = default;
     Handle(const Handle &) = delete;
     Handle &operator=(const Handle &) = delete;
     ~Handle() { sqlite3_close_v2(db); }
 
+    // A statement starts (or starts again after a reset): its count begins at zero.
+    static int onStatementStart(unsigned, void *context, void *statement, void *)
+    {
+        auto *handle = static_cast<Handle *>(context);
+        auto *stmt = static_cast<sqlite3_stmt *>(statement);
+        std::erase_if(handle->running, [&](const Running &r) { return r.stmt == stmt || !isLive(handle->db, r.stmt); });
+        handle->running.push_back({stmt, 0});
+        return 0;
+    }
+
+    // Called every stepsPerTick steps: a statement past the bound is stopped (SQLITE_INTERRUPT).
+    // Counting per statement, across all its steps, also bounds one that returns rows without end.
+    static int onProgress(void *context)
+    {
+        auto *handle = static_cast<Handle *>(context);
+        const qint64 limit = std::max<qint64>(1, statementLimit.load(std::memory_order_relaxed) / stepsPerTick);
+        for (sqlite3_stmt *s = sqlite3_next_stmt(handle->db, nullptr); s; s = sqlite3_next_stmt(handle->db, s)) {
+            if (!sqlite3_stmt_busy(s))
+                continue;
+            for (Running &r : handle->running) {
+                if (r.stmt == s && ++r.ticks > limit)
+                    return 1;
+            }
+        }
+        return 0;
+    }
+
     // The file is data, never code: SQLite's defensive mode (no writes to the schema's own
     // records, no corrupting pragmas), an untrusted schema (schema objects may call only
-    // harmless built-in functions), no triggers and no views run.
+    // harmless built-in functions), no triggers and no views run; each statement is bounded.
     // Fails when SQLite refuses any of it.
     bool configure()
     {
@@ -83,7 +131,8 @@ struct Connection::Handle
             if (sqlite3_db_config(db, option, value, &now) != SQLITE_OK || now != value)
                 return false;
         }
-        return true;
+        sqlite3_progress_handler(db, stepsPerTick, onProgress, this);
+        return sqlite3_trace_v2(db, SQLITE_TRACE_STMT, onStatementStart, this) == SQLITE_OK;
     }
 
     // Opens a file in that configuration; nothing is read from it yet.
@@ -271,6 +320,11 @@ OpenError Connection::check(const QString &fileName, QString *detail)
     return result;
 }
 
+void Connection::setStatementLimit(qint64 steps)
+{
+    statementLimit.store(steps > 0 ? steps : defaultStatementLimit, std::memory_order_relaxed);
+}
+
 bool Connection::isReadOnly() const
 {
     // A file write-protected after it was opened keeps its writable handle here; a write
@@ -305,6 +359,9 @@ QString describeSqliteError(sqlite3 *db, const QString &path)
     const int code = db ? sqlite3_errcode(db) : SQLITE_CANTOPEN;
     QString reason;
     switch (code & 0xff) {
+    case SQLITE_INTERRUPT:
+        reason = u"処理が長すぎるため中止しました"_s;
+        break;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         reason = u"ほかのプログラムが使用中です"_s;

@@ -60,7 +60,7 @@ struct FileIdentity
 // A catalogue file may come from anyone, so it is data, never code: a file is judged from
 // its schema before anything is written to it (checkCatalogueSchema), and every connection
 // runs in SQLite's defensive configuration (no triggers or views run, schema objects cannot
-// call the program's functions).
+// call the program's functions) with each statement bounded in the work it may do.
 class Connection final
 {
 public:
@@ -76,6 +76,13 @@ public:
     // Tells whether a file is a catalogue, without keeping it open and without changing or
     // creating it; *detail says what was found in a refused file.
     static OpenError check(const QString &fileName, QString *detail = nullptr);
+
+    // The most virtual-machine steps one statement may take before it is stopped (and fails
+    // with a message): far beyond what any search or export of a catalogue of several
+    // million products takes, so that only a runaway statement meets it.
+    static constexpr qint64 defaultStatementLimit = 200'000'000;
+    // Changes the bound for every connection (tests use a small one); 0 restores the default.
+    static void setStatementLimit(qint64 steps);
 
     sqlite3 *handle() const { return m_db; }
     QString filePath() const { return m_filePath; }

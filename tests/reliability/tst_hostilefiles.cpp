@@ -68,6 +68,7 @@ private Q_SLOTS:
     void foreignFilesAreRefusedUntouched_data();
     void foreignFilesAreRefusedUntouched();
     void codeAddedWhileOpenNeverRuns();
+    void runawayStatementEndsWithMessage();
     void writeProtectedCatalogueOpensButRefusesEveryWrite();
     void writeProtectedFolderRefusesWritesWholly();
     void protectedWhileOpenRefusesAndRecovers();
@@ -102,6 +103,7 @@ void TestHostileFiles::init()
 
 void TestHostileFiles::cleanup()
 {
+    Connection::setStatementLimit(0);
     // Lift the protection so the folder can be removed, also after a failure.
     for (const QString &path : std::as_const(m_protected)) {
         if (::geteuid() == 0)
@@ -301,6 +303,21 @@ void TestHostileFiles::codeAddedWhileOpenNeverRuns()
     QVERIFY2(syohin.update(), qPrintable(syohin.errorString()));
     QCOMPARE(Test::sqlValue(m_path, u"SELECT count(*) FROM torihiki"_s).toInt(), 1);
     QCOMPARE(Test::sqlValue(m_path, u"SELECT count(*) FROM syohin WHERE syohin_master = 0"_s).toInt(), 0);
+}
+
+void TestHostileFiles::runawayStatementEndsWithMessage()
+{
+    // Every statement is bounded in the work it may do; a small bound stands in for a
+    // runaway statement, which ends with a message and leaves the catalogue usable.
+    RecordSource list;
+    list.setDatabaseName(m_path);
+    list.setRecordSource(u"select * from syohin where syohin_JAN<>-99 and syohin_mei like '*x*'"_s);
+    Connection::setStatementLimit(1000);
+    QVERIFY(!list.refresh());
+    QCOMPARE(list.lastError(), RecordSource::Error::ReadFailed);
+    QVERIFY2(list.errorString().startsWith(u"処理が長すぎるため中止しました"_s), qPrintable(list.errorString()));
+    Connection::setStatementLimit(0);
+    QVERIFY2(list.refresh(), qPrintable(list.errorString()));
 }
 
 void TestHostileFiles::leaveHotJournal(const QString &from, const QString &to)
