@@ -147,8 +147,15 @@ struct Connection::Handle
 
 namespace {
 
+// The longest path SQLite opens: room is kept for the "-journal" ending of the journal.
+int longestPath()
+{
+    const sqlite3_vfs *vfs = sqlite3_vfs_find(nullptr);
+    return (vfs ? vfs->mxPathname : 512) - int(sizeof "-journal" - 1);
+}
+
 // An immutable handle reads the file as it stands, making no journal, lock or WAL file.
-OpenError openHandle(const QString &path, int flags, std::unique_ptr<Connection::Handle> *out,
+OpenError openHandle(const QString &path, int flags, std::unique_ptr<Connection::Handle> *out, QString *detail,
                      bool immutable = false)
 {
     out->reset();
@@ -162,6 +169,10 @@ OpenError openHandle(const QString &path, int flags, std::unique_ptr<Connection:
     auto handle = std::make_unique<Connection::Handle>();
     const int rc = immutable ? handle->open("file:" + encoded.toPercentEncoding("/") + "?immutable=1", flags | SQLITE_OPEN_URI)
                              : handle->open(encoded, flags);
+    if (rc == SQLITE_CANTOPEN && encoded.size() > longestPath()) {
+        *detail = QString::number(longestPath());
+        return OpenError::PathTooLong;
+    }
     if (rc != SQLITE_OK)
         return OpenError::NotDatabase;
     *out = std::move(handle);
@@ -180,8 +191,8 @@ OpenError judgeRolledBack(const QString &path, QString *detail)
         return OpenError::NotDatabase;
     }
     std::unique_ptr<Connection::Handle> handle;
-    if (const OpenError error = openHandle(copy, SQLITE_OPEN_READWRITE, &handle); error != OpenError::None)
-        return error;
+    if (const OpenError error = openHandle(copy, SQLITE_OPEN_READWRITE, &handle, detail); error != OpenError::None)
+        return error == OpenError::PathTooLong ? OpenError::NotDatabase : error;
     return checkCatalogueSchema(handle->db, detail);
 }
 
@@ -196,7 +207,7 @@ OpenError judgeFile(const QString &path, QString *detail)
         && header.at(19) == 2 && !QFileInfo::exists(path + u"-wal"_s);
     file.close();
     std::unique_ptr<Connection::Handle> probe;
-    if (const OpenError error = openHandle(path, SQLITE_OPEN_READONLY, &probe, walWithoutLog);
+    if (const OpenError error = openHandle(path, SQLITE_OPEN_READONLY, &probe, detail, walWithoutLog);
         error != OpenError::None)
         return error;
     // With a hot journal beside the file, the first read on a read-only handle stops instead
@@ -281,7 +292,7 @@ std::shared_ptr<Connection> Connection::open(const QString &fileName, OpenError 
     OpenError result = judgeFile(path, &detail);
     std::unique_ptr<Handle> handle;
     if (result == OpenError::None)
-        result = openHandle(path, SQLITE_OPEN_READWRITE, &handle);
+        result = openHandle(path, SQLITE_OPEN_READWRITE, &handle, &detail);
     // Judged again as this handle reads it: the file may have changed since (or had its hot
     // journal rolled back by this first read).
     if (result == OpenError::None)
@@ -412,6 +423,8 @@ QString openErrorMessage(OpenError error, const QString &path, const QString &de
         return u"実行される定義を含むファイルは開きません%2: %1"_s.arg(name, found);
     case OpenError::NewerFormat:
         return u"新しい版のプログラムで作られたファイルのため開けません%2: %1"_s.arg(name, found);
+    case OpenError::PathTooLong:
+        return u"ファイルのパスが長すぎるため開けません（%2 バイトまで）: %1"_s.arg(name, detail);
     }
     return u"ファイルを読み込めません: %1"_s.arg(name);
 }

@@ -39,6 +39,7 @@ enum class OpenError {
     NotCatalogue, // an SQLite database without our mark, or whose tables are not ours
     HoldsCode,    // holds something SQLite would run (a trigger, a view)
     NewerFormat,  // a catalogue of a format newer than this program reads
+    PathTooLong,  // a path longer than SQLite can open
 };
 
 // The Japanese message for a catalogue file that could not be opened, naming the file and,

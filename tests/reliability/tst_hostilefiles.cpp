@@ -173,6 +173,8 @@ void TestHostileFiles::foreignFilesAreRefusedUntouched_data()
     QTest::newRow("unique supplier code") << u"unique"_s << int(OpenError::NotCatalogue) << u"索引"_s;
     QTest::newRow("check constraint") << u"check"_s << int(OpenError::NotCatalogue) << u"「CHECK」"_s;
     QTest::newRow("format of a newer program") << u"newer"_s << int(OpenError::NewerFormat) << u"形式 99"_s;
+    QTest::newRow("path longer than SQLite takes") << u"longpath"_s << int(OpenError::PathTooLong)
+                                                   << u"パスが長すぎる"_s;
 }
 
 void TestHostileFiles::foreignFilesAreRefusedUntouched()
@@ -180,7 +182,7 @@ void TestHostileFiles::foreignFilesAreRefusedUntouched()
     QFETCH(QString, kind);
     QFETCH(int, expected);
     QFETCH(QString, reason);
-    const QString path = m_dir->filePath(u"other.mdb"_s);
+    QString path = m_dir->filePath(u"other.mdb"_s);
     const QByteArray real = [&] {
         QFile file(m_path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -251,6 +253,13 @@ void TestHostileFiles::foreignFilesAreRefusedUntouched()
     } else if (kind == u"newer"_s) {
         QVERIFY(Test::writeFile(path, real));
         QVERIFY(Test::execSql(path, u"PRAGMA user_version = 99"_s));
+    } else if (kind == u"longpath"_s) {
+        // A valid catalogue, deep in folders.
+        const QString folder = m_dir->filePath(QString(200, u'a') + u'/' + QString(200, u'b') + u'/'
+                                               + QString(100, u'c'));
+        QVERIFY(QDir().mkpath(folder));
+        path = folder + u"/other.mdb"_s;
+        QVERIFY(Test::writeFile(path, real));
     }
     if (QTest::currentTestFailed())
         return;
