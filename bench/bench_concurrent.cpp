@@ -4,10 +4,10 @@
 //
 //   bench_concurrent <catalogue>
 // Make the catalogue with: generate_catalogue <catalogue> 3000000
-#include "catalogue/currentcatalogue.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
-#include "files/csvwriter.h"
+#include "engine/files/csvwriter.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/statements/statementtexts.h"
 
 #include "benchsupport.h"
 

@@ -3,10 +3,10 @@
 //
 //   bench_csv <catalogue> [runs]
 // Make the catalogue with: generate_catalogue <catalogue> 1000000
-#include "catalogue/currentcatalogue.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
-#include "files/csvwriter.h"
+#include "engine/files/csvwriter.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/statements/statementtexts.h"
 
 #include "benchsupport.h"
 

@@ -3,8 +3,8 @@
 //
 //   bench_search <catalogue> [runs]
 // Make the catalogue with: generate_catalogue <catalogue> 1000000
-#include "catalogue/number.h"
-#include "catalogue/recordsource.h"
+#include "engine/kinds/number.h"
+#include "engine/records/recordsource.h"
 
 #include "benchsupport.h"
 

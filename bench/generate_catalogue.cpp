@@ -2,8 +2,8 @@
 // arguments always give the same file, so benchmarks and the sample catalogue are repeatable.
 //
 //   generate_catalogue <path> [products] [suppliers] [departments] [seed]
-#include "catalogue/connection.h"
-#include "catalogue/number.h"
+#include "engine/kinds/number.h"
+#include "engine/sqlite/connection.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The statement parser never crashes; what it accepts writes back to text that parses to the
 // same statement, and what it refuses comes with a message.
 
-#include "catalogue/likefunction.h"
-#include "catalogue/statement.h"
+#include "engine/statements/likefunction.h"
+#include "engine/statements/statement.h"
 
 #include "fuzzcheck.h"
 

@@ -1,6 +1,6 @@
 // Writes an empty catalogue (both tables, no rows) to the path given, which must not exist
 // yet: the template database.dft that new catalogues are copied from.
-#include "catalogue/connection.h"
+#include "engine/sqlite/connection.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

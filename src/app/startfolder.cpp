@@ -1,8 +1,8 @@
 #include "app/startfolder.h"
 
-#include "catalogue/appfolder.h"
-#include "catalogue/currentcatalogue.h"
-#include "files/cataloguecopy.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/sqlite/cataloguecopy.h"
+#include "ui/appfolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 // Registrations and deletions on a catalogue the file system will not let us change, or that
 // another program keeps busy: the user is told, and nothing is stored or removed.
-#include "testsupport.h"
+#include "windowsupport.h"
 
-#include "catalogue/connection.h"
-#include "products/newsyohin.h"
-#include "suppliers/deletetorihiki.h"
-#include "suppliers/newtorihiki.h"
+#include "engine/sqlite/connection.h"
+#include "windows/products/newsyohin.h"
+#include "windows/suppliers/deletetorihiki.h"
+#include "windows/suppliers/newtorihiki.h"
 
 #include <QLineEdit>
 #include <QProcess>

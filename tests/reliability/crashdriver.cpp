@@ -13,9 +13,9 @@
 // Lines written: "ready", "begin KEY" (a write starts), "ok KEY ROWID", "deleted KEY", "gone KEY", "edited KEY VERSION",
 // "duplicate KEY", "fail KEY ERROR MESSAGE", "done".
 
-#include "catalogue/currentcatalogue.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/statements/statementtexts.h"
 #include "crashrows.h"
 
 #include <QCoreApplication>

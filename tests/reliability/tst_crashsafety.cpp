@@ -5,9 +5,9 @@
 // (MERCHALOG_CRASH_KILLS, MERCHALOG_CRASH_MAX_DELAY_MS, MERCHALOG_CRASH_SEED), so the soak run
 // can repeat the same tests for longer.
 
-#include "catalogue/connection.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
+#include "engine/records/recordsource.h"
+#include "engine/sqlite/connection.h"
+#include "engine/statements/statementtexts.h"
 #include "cataloguescan.h"
 #include "testsupport.h"
 

@@ -2,9 +2,9 @@
 // write-protected, or gone from under an open record source. Nothing may crash, no file may
 // appear, no stored row may change, and every refused write says why.
 
-#include "catalogue/connection.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
+#include "engine/records/recordsource.h"
+#include "engine/sqlite/connection.h"
+#include "engine/statements/statementtexts.h"
 #include "cataloguescan.h"
 #include "testsupport.h"
 

@@ -2,10 +2,10 @@
 // record source: text is stored exactly as typed whatever it holds, a number is stored
 // exactly or, when it does not fit its field, nothing at all is stored and the field is named.
 
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
+#include "engine/records/recordsource.h"
+#include "engine/statements/statementtexts.h"
 #include "cataloguescan.h"
-#include "files/csvformat.h"
+#include "engine/files/csvformat.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>
