@@ -121,7 +121,7 @@ int main(int argc, char *argv[])
     source.setRecordSource(u"select * from syohin where syohin_JAN<>-99"_s);
     QElapsedTimer timer;
     timer.start();
-    const bool all = source.refresh();
+    const bool all = source.refresh().ok();
     const double refreshAll = double(timer.nsecsElapsed()) / 1e6;
     const qint64 held = residentKb() - before;
     timer.restart();

@@ -128,9 +128,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    QString error;
-    if (!Merchalog::createCatalogueFile(path, &error)) {
-        QTextStream(stderr) << "generate_catalogue: " << error << '\n';
+    if (const auto created = Merchalog::createCatalogueFile(path); !created) {
+        QTextStream(stderr) << "generate_catalogue: " << created.message() << '\n';
         return 1;
     }
     sqlite3 *db = nullptr;

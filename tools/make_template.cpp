@@ -26,9 +26,8 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "make_template: " << path << " already exists; remove it first\n";
         return 1;
     }
-    QString error;
-    if (!Merchalog::createCatalogueFile(path, &error)) {
-        QTextStream(stderr) << "make_template: " << error << '\n';
+    if (const auto created = Merchalog::createCatalogueFile(path); !created) {
+        QTextStream(stderr) << "make_template: " << created.message() << '\n';
         return 1;
     }
     return 0;

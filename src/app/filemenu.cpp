@@ -146,18 +146,11 @@ bool FileMenu::switchCatalogue(const QString &path, const QString &recordSourceT
         m_data1->setDatabaseName(path);
     m_catalogueFileName = m_data1->databaseName();
     m_data1->setRecordSource(recordSourceText);
-    if (m_data1->refresh())
-        return true;
-    if (m_data1->lastError() == RecordSource::Error::OpenFailed)
-        reportUnreadable(path);
-    return false;
-}
-
-void FileMenu::reportUnreadable(const QString &path)
-{
-    QString detail;
-    const OpenError error = Connection::check(path, &detail);
-    Q_EMIT statusMessage(openErrorMessage(error, path, detail));
+    const Status refreshed = m_data1->refresh();
+    // The reason a file cannot be opened names the file and what is wrong with it.
+    if (isOpenFailure(refreshed.code()))
+        Q_EMIT statusMessage(refreshed.message());
+    return refreshed.ok();
 }
 
 void FileMenu::openCatalogue()
@@ -196,9 +189,8 @@ void FileMenu::saveAs()
         return;
     if (!storePendingEdits())
         return;
-    QString error;
-    if (!saveCatalogueCopy(current, *chosen, &error)) {
-        showMessage(m_mainWindow, u"%1 に保存できませんでした。\n%2"_s.arg(QDir::toNativeSeparators(*chosen), error));
+    if (const Status saved = saveCatalogueCopy(current, *chosen); !saved) {
+        showMessage(m_mainWindow, saved.message());
         return;
     }
     switchCatalogue(*chosen, QString(SqlText::emptyProductView));
@@ -220,18 +212,16 @@ void FileMenu::exportCsv()
         return;
     WorkProgress progress(m_mainWindow, u"CSV形式で保存しています: %1"_s.arg(QDir::toNativeSeparators(*chosen)),
                           m_data1->recordCount());
-    const CsvResult result = exportProductCsv(*m_data1, *chosen,
-                                              [&progress](qint64 rows) { return progress.advance(rows); });
-    if (result.cancelled)
+    const auto exported = exportProductCsv(*m_data1, *chosen, [&progress](qint64 rows) { return progress.advance(rows); });
+    if (exported.status().code() == ErrorCode::Cancelled)
         return; // nothing written, an earlier file kept
-    if (!result.ok) {
-        showMessage(m_mainWindow, u"%1 に書き込めませんでした。\n%2"_s.arg(QDir::toNativeSeparators(*chosen),
-                                                                          result.errorString));
+    if (!exported) {
+        showMessage(m_mainWindow, exported.status().message());
         return;
     }
-    if (result.replacedCharacters > 0) {
+    if (exported->replacedCharacters > 0) {
         showMessage(m_mainWindow, u"Shift_JISで表せない文字が %1 文字あったため、近い文字または「?」に置き換えました。"_s
-                                      .arg(result.replacedCharacters));
+                                      .arg(exported->replacedCharacters));
     }
 }
 
@@ -264,8 +254,7 @@ bool FileMenu::print(QWidget *clientArea)
     if (!printer->isValid())
         return false;
     if (const QString open = openCatalogueAt(printer->outputFileName()); !open.isEmpty()) {
-        showMessage(m_mainWindow, u"%1 に印刷できませんでした。\n%2"_s.arg(QDir::toNativeSeparators(printer->outputFileName()),
-                                                                         openCatalogueRefusal(open)));
+        showMessage(m_mainWindow, openCatalogueRefusal(printer->outputFileName(), open).message());
         return false;
     }
 

@@ -82,8 +82,6 @@ Q_SIGNALS:
     void statusMessage(const QString &text);
 
 private:
-    void reportUnreadable(const QString &path);
-
     QWidget *m_mainWindow;
     RecordSource *m_data1;
     FieldBinder *m_binder;

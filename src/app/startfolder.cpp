@@ -27,10 +27,9 @@ QString prepareWritableFolder()
 
     QString problem;
     const QString catalogue = AppFolder::writableFilePath(QString(CurrentCatalogue::startName));
-    QString error;
-    if (!pathExists(catalogue)
-        && !copyTemplateCatalogue(AppFolder::installedFilePath(u"database.dft"_s), catalogue, &error)) {
-        problem = u"%1 を作成できませんでした。%2"_s.arg(QDir::toNativeSeparators(catalogue), error);
+    if (!pathExists(catalogue)) {
+        if (const Status copied = copyTemplateCatalogue(AppFolder::installedFilePath(u"database.dft"_s), catalogue); !copied)
+            problem = copied.message();
     }
     if (!QDir::setCurrent(folder))
         return u"データフォルダー「%1」に移れません。"_s.arg(QDir::toNativeSeparators(folder));

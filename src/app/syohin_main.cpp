@@ -200,10 +200,8 @@ void Syohin_Main::startUp()
 
 void Syohin_Main::openAtStart(const QString &path)
 {
-    QString detail;
-    const OpenError error = Connection::check(path, &detail);
-    if (error != OpenError::None) {
-        statusBar()->showMessage(openErrorMessage(error, path, detail));
+    if (const Status readable = Connection::check(path); !readable) {
+        statusBar()->showMessage(readable.message());
         return;
     }
     // A failure of the start-up catalogue no longer matters.
@@ -332,18 +330,13 @@ void Syohin_Main::reportRefreshFailure()
     // refresh is only noted in the status bar.
     if (m_binder->reportStoreFailure(this))
         return;
-    switch (m_data1->lastError()) {
-    case RecordSource::Error::OpenFailed:
-        // The reason names the file and what is wrong with it.
-        statusBar()->showMessage(m_data1->errorString());
-        break;
-    case RecordSource::Error::BadStatement:
+    const Status &status = m_data1->status();
+    if (isOpenFailure(status.code()))
+        statusBar()->showMessage(status.message()); // names the file and what is wrong with it
+    else if (status.code() == ErrorCode::BadStatement)
         statusBar()->showMessage(u"検索条件が正しくないため、検索できませんでした。"_s);
-        break;
-    default:
-        statusBar()->showMessage(u"検索できませんでした。%1"_s.arg(m_data1->errorString()));
-        break;
-    }
+    else
+        statusBar()->showMessage(u"検索できませんでした。%1"_s.arg(status.message()));
 }
 
 void Syohin_Main::closeOtherWindows()

@@ -64,28 +64,20 @@ bool FieldBinder::commit(QWidget *messageParent)
 
 QString FieldBinder::storeFailureMessage(const RecordSource &source, const QString &label)
 {
-    switch (source.lastError()) {
-    case RecordSource::Error::InvalidValue: {
-        const int column = source.fieldIndex(source.errorField());
-        const QString name = label.isEmpty() ? source.errorField() : label;
+    const Status &status = source.status();
+    if (status.code() == ErrorCode::InvalidValue) {
+        const int column = source.fieldIndex(status.field());
+        const QString name = label.isEmpty() ? status.field() : label;
         if (column >= 0 && source.fieldKind(column) == Kind::SmallInt)
             return u"「%1」に-32768から32767までの整数を入力してください。"_s.arg(name);
         return u"「%1」に数値を入力してください。"_s.arg(name);
     }
-    case RecordSource::Error::WriteFailed:
-        return u"変更を保存できませんでした。データベースに書き込めません。\n%1"_s.arg(source.errorString());
-    case RecordSource::Error::Busy:
-        return source.errorString() + u'\n' + busyAdvice(source.hasPendingEdits());
-    case RecordSource::Error::Conflict:
-        return source.errorString();
-    default:
-        return {};
-    }
+    return writeFailureMessage(status, source.hasPendingEdits());
 }
 
 bool FieldBinder::reportStoreFailure(QWidget *messageParent)
 {
-    const Binding *binding = bindingFor(m_source->errorField());
+    const Binding *binding = bindingFor(m_source->status().field());
     const QString message = storeFailureMessage(*m_source, binding ? binding->label : QString());
     if (message.isEmpty())
         return false;

@@ -1,7 +1,5 @@
 #include "ui/messages.h"
 
-#include "engine/records/recordsource.h"
-
 #include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,21 +16,26 @@ void showMessage(QWidget *parent, const QString &text)
     box.exec();
 }
 
-bool reportWriteFailure(QWidget *parent, const RecordSource &source, bool inputKept)
+QString writeFailureMessage(const Status &status, bool inputKept)
 {
-    switch (source.lastError()) {
-    case RecordSource::Error::WriteFailed:
-        showMessage(parent, u"データベースに書き込めませんでした。\n%1"_s.arg(source.errorString()));
-        return true;
-    case RecordSource::Error::Busy:
-        showMessage(parent, u"データベースに書き込めませんでした。\n%1\n%2"_s.arg(source.errorString(), busyAdvice(inputKept)));
-        return true;
-    case RecordSource::Error::Conflict:
-        showMessage(parent, source.errorString());
-        return true;
+    switch (status.code()) {
+    case ErrorCode::WriteFailed:
+    case ErrorCode::Conflict:
+        return status.message();
+    case ErrorCode::Busy:
+        return status.message() + u'\n' + busyAdvice(inputKept);
     default:
-        return false;
+        return {};
     }
+}
+
+bool reportWriteFailure(QWidget *parent, const Status &status, bool inputKept)
+{
+    const QString message = writeFailureMessage(status, inputKept);
+    if (message.isEmpty())
+        return false;
+    showMessage(parent, message);
+    return true;
 }
 
 QString busyAdvice(bool inputKept)

@@ -286,7 +286,7 @@ void TestFileMenu::createRefused_data()
     for (const QString &typed : {u"../evil"_s, u"sub/shop"_s, u"/tmp/merchalog-evil"_s, u".."_s})
         QTest::addRow("other folder: %s", qPrintable(typed))
             << QString() << typed << u"ファイル名に「/」「\\」は使えません。また「.」「..」は名前にできません。"_s << true;
-    QTest::newRow("no template") << u"no template"_s << u"shop"_s << u"database.dft が見つかりません。"_s << true;
+    QTest::newRow("no template") << u"no template"_s << u"shop"_s << u"database.dft が見つかりません"_s << true;
     // A detail edit that cannot be stored stops the switch before any file is made.
     QTest::newRow("edit refused") << u"edit"_s << u"shop"_s << u"数値を入力"_s << true;
 }

@@ -81,7 +81,7 @@ void TestCsvExport::cleanup()
 bool TestCsvExport::open(RecordSource &list, QLatin1StringView text)
 {
     list.setRecordSource(QString(text));
-    return list.refresh();
+    return list.refresh().ok();
 }
 
 void TestCsvExport::shiftJis_data()
@@ -183,10 +183,10 @@ void TestCsvExport::golden()
     QCOMPARE(data1.recordCount(), deletions ? 4 : 3);
     QVERIFY(data1.setCurrentRow(1));
 
-    const CsvResult result = exportProductCsv(data1, target());
-    QVERIFY2(result.ok, qPrintable(result.errorString));
-    QCOMPARE(result.rows, 3);
-    QCOMPARE(result.replacedCharacters, 0);
+    const auto result = exportProductCsv(data1, target());
+    QVERIFY2(result.ok(), qPrintable(result.status().message()));
+    QCOMPARE(result->rows, 3);
+    QCOMPARE(result->replacedCharacters, 0);
     QCOMPARE(readFile(target()), readFile(goldenFile));
     QCOMPARE(data1.recordCount(), 3);
     // Streaming the list leaves the current record where it was; no temporary file is left.
@@ -199,9 +199,9 @@ void TestCsvExport::emptyListGivesHeaderOnly()
 {
     RecordSource data1;
     QVERIFY(open(data1, SqlText::emptyProductView));
-    const CsvResult result = exportProductCsv(data1, target());
-    QVERIFY(result.ok);
-    QCOMPARE(result.rows, 0);
+    const auto result = exportProductCsv(data1, target());
+    QVERIFY(result.ok());
+    QCOMPARE(result->rows, 0);
     const QByteArray golden = readFile(goldenFile);
     QCOMPARE(readFile(target()), golden.left(golden.indexOf("\r\n") + 2));
 }
@@ -223,24 +223,24 @@ void TestCsvExport::failedReadKeepsEarlierFile()
     QFETCH(QString, reason);
     RecordSource data1;
     QVERIFY(open(data1));
-    QVERIFY(exportProductCsv(data1, target()).ok);
+    QVERIFY(exportProductCsv(data1, target()));
     const QByteArray first = readFile(target());
 
     sqlite3 *other = nullptr;
     QCOMPARE(sqlite3_open_v2(m_folder->catalogue().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr),
              SQLITE_OK);
     QCOMPARE(sqlite3_exec(other, cause.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_busy_timeout(data1.connection()->handle(), 10);
+    sqlite3_busy_timeout(handleOf(data1), 10);
     qint64 reported = 0;
-    const CsvResult result = exportProductCsv(data1, target(), [&](qint64 rows) {
+    const auto result = exportProductCsv(data1, target(), [&](qint64 rows) {
         reported = rows;
         return !cause.isEmpty();
     });
     sqlite3_close(other);
-    QVERIFY(!result.ok);
-    QCOMPARE(result.cancelled, cause.isEmpty());
-    QCOMPARE(result.errorString.isEmpty(), reason.isEmpty());
-    QVERIFY2(result.errorString.contains(reason), qPrintable(result.errorString));
+    QVERIFY(!result.ok());
+    QCOMPARE(result.status().code() == ErrorCode::Cancelled, cause.isEmpty());
+    QCOMPARE(result.status().message().isEmpty(), reason.isEmpty());
+    QVERIFY2(result.status().message().contains(reason), qPrintable(result.status().message()));
     QCOMPARE(reported, cause.isEmpty() ? 1 : 0);
     QCOMPARE(readFile(target()), first);
     QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
@@ -264,13 +264,13 @@ void TestCsvExport::unwritableTarget()
     if (relative.isEmpty()) {
         QBuffer readOnly;
         QVERIFY(readOnly.open(QIODevice::ReadOnly));
-        QVERIFY(!writeProductCsv(data1, &readOnly).ok);
+        QVERIFY(!writeProductCsv(data1, &readOnly));
         return;
     }
     const QString path = m_folder->filePath(relative);
-    const CsvResult result = exportProductCsv(data1, path);
-    QVERIFY(!result.ok);
-    QVERIFY(!result.errorString.isEmpty());
+    const auto result = exportProductCsv(data1, path);
+    QVERIFY(!result.ok());
+    QVERIFY(!result.status().message().isEmpty());
     QVERIFY(!QFileInfo(path).isFile());
 }
 
@@ -288,9 +288,9 @@ void TestCsvExport::largeListStreams()
     QVERIFY(open(data1));
     QCOMPARE(data1.recordCount(), 19980);
 
-    const CsvResult result = exportProductCsv(data1, target());
-    QVERIFY(result.ok);
-    QCOMPARE(result.rows, 19980);
+    const auto result = exportProductCsv(data1, target());
+    QVERIFY(result.ok());
+    QCOMPARE(result->rows, 19980);
     const QList<QByteArray> lines = readFile(target()).split('\n');
     QCOMPARE(lines.size(), 19982); // header, rows, and the empty piece after the last CR LF
     QVERIFY(lines.last().isEmpty());

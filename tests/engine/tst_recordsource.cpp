@@ -22,7 +22,7 @@ const QString listed = u"select * from syohin where syohin_JAN<>-99"_s;
 bool open(RecordSource &source, const QString &text = QString(SqlText::allProducts))
 {
     source.setRecordSource(text);
-    return source.refresh();
+    return source.refresh().ok();
 }
 
 } // namespace
@@ -44,6 +44,8 @@ private Q_SLOTS:
     void rejectedStatementKeepsRows();
     void editIsStoredWhenRecordIsLeft();
     void invalidEditIsRefusedAndKept();
+    void valueSqliteRefusesStoresNothing_data();
+    void valueSqliteRefusesStoresNothing();
     void typingBackTheStoredValueLeavesNothingPending();
     void appendIntoEmptyTableBecomesCurrent();
     void twoSourcesSeeChangesOnlyAfterRefresh();
@@ -172,9 +174,9 @@ void TestRecordSource::craftedKeysListNothingExtra()
     insertSupplier(m_path, {u"A"_s, {}, {}, u"1"_s, {}});
     RecordSource source;
     source.setRecordSource(text);
-    QCOMPARE(source.refresh(), accepted);
+    QCOMPARE(source.refresh().ok(), accepted);
     if (!accepted)
-        QCOMPARE(source.lastError(), RecordSource::Error::BadStatement);
+        QCOMPARE(source.status().code(), ErrorCode::BadStatement);
     QCOMPARE(source.recordCount(), 0);
     QCOMPARE(stored(), 4);
 }
@@ -218,8 +220,8 @@ void TestRecordSource::invalidEditIsRefusedAndKept()
     QVERIFY(source.setText(Field::syohin_mei, u"新しい名前"_s));
     QVERIFY(source.setText(Field::syohin_EOStani, u"40000"_s));
     QVERIFY(!source.setCurrentRow(1));
-    QCOMPARE(source.lastError(), RecordSource::Error::InvalidValue);
-    QCOMPARE(source.errorField(), u"syohin_EOStani"_s);
+    QCOMPARE(source.status().code(), ErrorCode::InvalidValue);
+    QCOMPARE(source.status().field(), u"syohin_EOStani"_s);
     QCOMPARE(source.currentRow(), 0);
     QCOMPARE(source.text(Field::syohin_EOStani), u"40000"_s);
     QVERIFY(!source.refresh());
@@ -231,12 +233,37 @@ void TestRecordSource::invalidEditIsRefusedAndKept()
     QVERIFY(source.setText(Field::syohin_EOStani, u"12"_s));
     QVERIFY(source.setText(Field::syohin_JAN, QString()));
     QVERIFY(!source.storePending());
-    QCOMPARE(source.errorField(), u"syohin_JAN"_s);
+    QCOMPARE(source.status().field(), u"syohin_JAN"_s);
 
     source.cancelUpdate();
     QCOMPARE(source.editMode(), EditMode::None);
     QCOMPARE(source.text(Field::syohin_JAN), u"4901234567894"_s);
     QVERIFY(source.setCurrentRow(1));
+}
+
+void TestRecordSource::valueSqliteRefusesStoresNothing_data()
+{
+    QTest::addColumn<bool>("adding");
+    QTest::newRow("new record") << true;
+    QTest::newRow("edit") << false;
+}
+
+// A value SQLite will not bind (longer than the connection takes) fails the write: it is
+// never stored as an empty field.
+void TestRecordSource::valueSqliteRefusesStoresNothing()
+{
+    QFETCH(bool, adding);
+    RecordSource source;
+    QVERIFY(open(source));
+    sqlite3_limit(handleOf(source), SQLITE_LIMIT_LENGTH, 1000);
+    const auto before = productsIn(m_path);
+    if (adding)
+        QVERIFY(source.addNew());
+    QVERIFY(source.setText(Field::syohin_mei, QString(2000, u'x')));
+    QVERIFY(source.setText(Field::syohin_sale, u"77"_s));
+    QVERIFY(!source.update());
+    QCOMPARE(source.status().code(), ErrorCode::WriteFailed);
+    QCOMPARE(productsIn(m_path), before);
 }
 
 void TestRecordSource::typingBackTheStoredValueLeavesNothingPending()
@@ -269,7 +296,7 @@ void TestRecordSource::appendIntoEmptyTableBecomesCurrent()
     QVERIFY(source.addNew());
     QVERIFY(source.setText(Field::torihiki_code, u"12A"_s));
     QVERIFY(!source.update());
-    QCOMPARE(source.lastError(), RecordSource::Error::InvalidValue);
+    QCOMPARE(source.status().code(), ErrorCode::InvalidValue);
     QVERIFY(source.refresh());
     QCOMPARE(source.recordCount(), 1);
 }
@@ -286,7 +313,7 @@ void TestRecordSource::twoSourcesSeeChangesOnlyAfterRefresh()
     registration.setValue(Field::syohin_JAN, QVariant::fromValue(*Currency::parse(u"1")));
     QVERIFY(registration.update());
     QCOMPARE(list.recordCount(), 3);
-    QVERIFY(list.connection() == registration.connection());
+    QCOMPARE(handleOf(list), handleOf(registration));
     QVERIFY(list.refresh());
     QCOMPARE(list.recordCount(), 4);
 }
@@ -341,8 +368,8 @@ void TestRecordSource::staleWriteTouchesOnlyTheRecordRead()
     const auto before = productsIn(path);
 
     QVERIFY(!(deletion ? list.removeCurrentRecord() : list.setCurrentRow(0)));
-    QCOMPARE(list.lastError(), RecordSource::Error::Conflict);
-    QCOMPARE(list.errorString(), (gone ? u"このレコードは削除されているため、%1できませんでした。"_s
+    QCOMPARE(list.status().code(), ErrorCode::Conflict);
+    QCOMPARE(list.status().message(), (gone ? u"このレコードは削除されているため、%1できませんでした。"_s
                                        : u"このレコードは他で変更されているため、%1できませんでした。"_s)
                                      .arg(deletion ? u"削除"_s : u"変更を保存"_s));
     QCOMPARE(productsIn(path), before);

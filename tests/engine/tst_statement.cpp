@@ -145,10 +145,9 @@ void TestStatement::accepted()
     QFETCH(QString, table);
     QFETCH(QStringList, conditions);
 
-    QString error;
-    const auto statement = parseStatement(text, &error);
-    QVERIFY2(statement, qPrintable(error));
-    QVERIFY(error.isEmpty());
+    const auto statement = parseStatement(text);
+    QVERIFY2(statement, qPrintable(statement.status().message()));
+    QVERIFY(statement.status().message().isEmpty());
     QCOMPARE(statement->table, table);
     QCOMPARE(describe(*statement), conditions);
 }
@@ -190,10 +189,9 @@ void TestStatement::rejected()
 {
     QFETCH(QString, text);
 
-    QString error;
-    const auto statement = parseStatement(text, &error);
+    const auto statement = parseStatement(text);
     QVERIFY(!statement);
-    QVERIFY(!error.isEmpty());
+    QVERIFY(!statement.status().message().isEmpty());
 }
 
 // The written form of a parsed statement reads back as the same statement.

@@ -27,8 +27,8 @@ void TestSqlTexts::fixedTextsParse()
         SqlText::emptyProductView, SqlText::allProducts, SqlText::productAppend, SqlText::supplierAppend,
     };
     for (const QLatin1StringView text : texts) {
-        QString error;
-        QVERIFY2(parseStatement(QString(text), &error), qPrintable(QString(text) + u": "_s + error));
+        const auto statement = parseStatement(QString(text));
+        QVERIFY2(statement, qPrintable(QString(text) + u": "_s + statement.status().message()));
     }
 }
 

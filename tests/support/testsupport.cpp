@@ -4,6 +4,7 @@
 #include "engine/records/currentcatalogue.h"
 #include "engine/records/recordsource.h"
 #include "engine/sqlite/connection.h"
+#include "engine/sqlite/sqlitestore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,9 +16,8 @@ namespace Merchalog::Test {
 
 bool makeCatalogue(const QString &path)
 {
-    QString error;
-    if (!createCatalogueFile(path, &error)) {
-        qWarning("makeCatalogue(%s): %s", qPrintable(path), qPrintable(error));
+    if (const Status created = createCatalogueFile(path); !created) {
+        qWarning("makeCatalogue(%s): %s", qPrintable(path), qPrintable(created.message()));
         return false;
     }
     return true;
@@ -134,6 +134,12 @@ QList<QVariantList> querySql(const QString &path, const QString &sql)
     }
     sqlite3_finalize(stmt);
     return rows;
+}
+
+sqlite3 *handleOf(const RecordSource &source)
+{
+    const auto *store = dynamic_cast<const SqliteStore *>(source.store());
+    return store ? store->connection()->handle() : nullptr;
 }
 
 bool insertProduct(const QString &path, const Product &p)

@@ -9,6 +9,8 @@
 #include <QVariantList>
 
 
+struct sqlite3;
+
 namespace Merchalog {
 class RecordSource;
 }
@@ -49,6 +51,9 @@ bool makeCatalogue(const QString &path);
 bool execSql(const QString &path, const QString &sql);
 // Returns the rows of a query on a file, each column as a QVariant (integers as qint64).
 QList<QVariantList> querySql(const QString &path, const QString &sql);
+
+// The SQLite handle of the catalogue file a record source last opened (null before).
+sqlite3 *handleOf(const RecordSource &source);
 
 // Inserts a product; numbers are given in whole or decimal text and stored as ten-thousandths.
 // Empty text for a number stores NULL.

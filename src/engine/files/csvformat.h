@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/kinds/number.h"
-#include "engine/records/recordsource.h" // Row, and Currency as a QVariant type
+#include "engine/records/cataloguestore.h" // Row
 
 #include <QByteArray>
 #include <QString>

@@ -4,6 +4,7 @@
 #include "engine/records/recordsource.h"
 #include "engine/sqlite/writeguard.h"
 
+#include <QFileDevice>
 #include <QSaveFile>
 
 using namespace Qt::StringLiterals;
@@ -18,16 +19,17 @@ ProductCsvFormatter productCsvFormatterFor(const RecordSource &source)
     return ProductCsvFormatter(index);
 }
 
-CsvResult writeProductCsv(RecordSource &source, QIODevice *device, const CsvProgress &progress)
+Result<CsvSummary> writeProductCsv(RecordSource &source, QIODevice *device, const CsvProgress &progress)
 {
     constexpr qsizetype flushSize = 256 * 1024;
-    CsvResult result;
+    CsvSummary summary;
     ProductCsvFormatter formatter = productCsvFormatterFor(source);
     QByteArray buffer;
     buffer.reserve(flushSize + 4096);
     ProductCsvFormatter::appendHeader(buffer);
 
     bool writeFailed = false;
+    bool cancelled = false;
     auto flush = [&] {
         if (device->write(buffer) != buffer.size()) {
             writeFailed = true;
@@ -37,55 +39,44 @@ CsvResult writeProductCsv(RecordSource &source, QIODevice *device, const CsvProg
         return true;
     };
 
-    const bool read = source.forEachRow([&](const Row &row) {
+    const Status read = source.forEachRow([&](const Row &row) {
         formatter.appendRow(row, buffer);
-        ++result.rows;
+        ++summary.rows;
         if (buffer.size() >= flushSize && !flush())
             return false;
-        if (progress && !progress(result.rows)) {
-            result.cancelled = true;
+        if (progress && !progress(summary.rows)) {
+            cancelled = true;
             return false;
         }
         return true;
     });
-    result.replacedCharacters = formatter.replacedCharacters();
-    if (result.cancelled)
-        return result;
+    summary.replacedCharacters = formatter.replacedCharacters();
+    if (cancelled)
+        return Status(ErrorCode::Cancelled, {});
     if (writeFailed || (read && !flush())) {
-        result.errorString = device->errorString();
-        if (result.errorString.isEmpty())
-            result.errorString = u"ファイルに書き込めません"_s;
-        return result;
+        const auto *file = qobject_cast<const QFileDevice *>(device);
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, file ? file->fileName() : QString(),
+                           device->errorString());
     }
-    if (!read) {
-        result.errorString = source.errorString();
-        if (result.errorString.isEmpty())
-            result.errorString = u"商品の一覧を読み込めません"_s;
-        return result;
-    }
-    result.ok = true;
-    return result;
+    if (!read)
+        return read;
+    return summary;
 }
 
-CsvResult exportProductCsv(RecordSource &source, const QString &fileName, const CsvProgress &progress)
+Result<CsvSummary> exportProductCsv(RecordSource &source, const QString &fileName, const CsvProgress &progress)
 {
     if (const QString open = openCatalogueAt(fileName); !open.isEmpty())
-        return CsvResult{.errorString = openCatalogueRefusal(open)};
+        return openCatalogueRefusal(fileName, open);
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        CsvResult result;
-        result.errorString = file.errorString();
-        return result;
-    }
-    CsvResult result = writeProductCsv(source, &file, progress);
-    if (!result.ok) {
+    if (!file.open(QIODevice::WriteOnly))
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, fileName, file.errorString());
+    auto result = writeProductCsv(source, &file, progress);
+    if (!result) {
         file.cancelWriting();
         return result;
     }
-    if (!file.commit()) {
-        result.ok = false;
-        result.errorString = file.errorString();
-    }
+    if (!file.commit())
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, fileName, file.errorString());
     return result;
 }
 

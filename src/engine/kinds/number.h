@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QStringView>
 
@@ -61,3 +62,5 @@ private:
 std::optional<std::int16_t> parseSmallInt(QStringView text);
 
 } // namespace Merchalog
+
+Q_DECLARE_METATYPE(Merchalog::Currency)

@@ -27,6 +27,15 @@ QLatin1StringView declaredTypeOf(Kind kind)
     return kindTypeText;
 }
 
+int TableInfo::indexOf(QAnyStringView column) const
+{
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (QAnyStringView::compare(columns[i].name, column, Qt::CaseInsensitive) == 0)
+            return int(i);
+    }
+    return -1;
+}
+
 QLatin1StringView keyFieldOf(QAnyStringView table)
 {
     if (QAnyStringView::compare(table, Table::syohin, Qt::CaseInsensitive) == 0)

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace Merchalog {
 
@@ -97,6 +98,25 @@ inline constexpr int catalogueNewestVersion = 2;
 
 // The key column of a table ("syohin" or "torihiki", any case); empty for another name.
 QLatin1StringView keyFieldOf(QAnyStringView table);
+
+// A column of a catalogue table as the catalogue declares it.
+struct ColumnInfo
+{
+    QString name;
+    Kind kind = Kind::Text;
+};
+
+// The columns of one table in the catalogue's own order, without its key column.
+struct TableInfo
+{
+    QString name;
+    std::vector<ColumnInfo> columns;
+    // The key column (format 2), an alias of the rowid; empty when the table has none.
+    QString key;
+
+    // Index of a column, matched without regard to case; -1 when absent.
+    int indexOf(QAnyStringView column) const;
+};
 
 // The SQL that creates an empty catalogue: both tables in canonical order followed by their
 // key column, the indexes on the fields searches compare for equality, and the file's marks.

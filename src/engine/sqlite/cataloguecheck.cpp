@@ -2,6 +2,7 @@
 
 #include "engine/kinds/schema.h"
 #include "engine/sqlite/connection.h"
+#include "engine/sqlite/sqlitestatement.h"
 
 #include <sqlite3.h>
 
@@ -19,43 +20,27 @@ namespace {
 constexpr QLatin1StringView syohinKey{"syohin_id"};
 constexpr QLatin1StringView torihikiKey{"torihiki_id"};
 
-QString columnText(sqlite3_stmt *stmt, int column)
+// Runs a statement and hands each row to visit (which returns false to stop). Returns
+// whether every row it asked for was read.
+bool forEachResult(sqlite3 *db, const QString &sql, const std::function<bool(const SqliteStatement &)> &visit)
 {
-    return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, column)),
-                             sqlite3_column_bytes(stmt, column));
-}
-
-// Runs a statement and hands each row to visit (which returns false to stop). Returns the
-// SQLite result code: SQLITE_OK when every row was read.
-int forEachResult(sqlite3 *db, const QString &sql, const std::function<bool(sqlite3_stmt *)> &visit)
-{
-    sqlite3_stmt *stmt = nullptr;
-    const QByteArray utf8 = sql.toUtf8();
-    int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, nullptr);
-    while (rc == SQLITE_OK) {
-        const int step = sqlite3_step(stmt);
-        if (step == SQLITE_DONE)
-            break;
-        if (step != SQLITE_ROW) {
-            rc = sqlite3_errcode(db);
-            break;
-        }
+    SqliteStatement stmt(db, sql);
+    int rc;
+    while ((rc = stmt.step()) == SQLITE_ROW) {
         if (!visit(stmt))
-            break;
+            return true;
     }
-    sqlite3_finalize(stmt);
-    return rc;
+    return rc == SQLITE_DONE;
 }
 
-std::optional<qint64> pragmaInteger(sqlite3 *db, const QString &sql)
+// Reads a pragma's whole-number value; false when it cannot be read.
+bool pragmaInteger(sqlite3 *db, const QString &sql, qint64 *value)
 {
-    std::optional<qint64> value;
-    if (forEachResult(db, sql, [&](sqlite3_stmt *stmt) {
-            value = sqlite3_column_int64(stmt, 0);
-            return false;
-        }) != SQLITE_OK)
-        return std::nullopt;
-    return value;
+    *value = 0;
+    return forEachResult(db, sql, [&](const SqliteStatement &stmt) {
+        *value = stmt.int64(0);
+        return false;
+    });
 }
 
 QString quoted(const QString &name)
@@ -185,26 +170,23 @@ struct SchemaEntry
 };
 
 template<std::size_t N>
-OpenError checkTable(sqlite3 *db, const SchemaEntry &entry, const std::array<FieldDef, N> &fields,
-                     QLatin1StringView key, QString *detail)
+Status checkTable(sqlite3 *db, const QString &path, const SchemaEntry &entry, const std::array<FieldDef, N> &fields,
+                  QLatin1StringView key)
 {
     const QString &table = entry.name;
-    const auto refuse = [&](const QString &why) {
-        *detail = why;
-        return OpenError::NotCatalogue;
-    };
+    const auto refuse = [&](const QString &why) { return openFailure(ErrorCode::NotCatalogue, path, why); };
+    const auto unreadable = [&] { return openFailure(ErrorCode::NotDatabase, path); };
     if (!entry.hasSql || entry.sql.startsWith(u"CREATE VIRTUAL"_s, Qt::CaseInsensitive))
         return refuse(u"%1 が仮想テーブルです"_s.arg(table));
 
     bool ordinary = false;
     bool withoutRowid = false;
-    int rc = forEachResult(db, u"PRAGMA main.table_list(%1)"_s.arg(quoted(table)), [&](sqlite3_stmt *stmt) {
-        ordinary = columnText(stmt, 2) == u"table"_s;
-        withoutRowid = sqlite3_column_int(stmt, 4) != 0;
-        return false;
-    });
-    if (rc != SQLITE_OK)
-        return OpenError::NotDatabase;
+    if (!forEachResult(db, u"PRAGMA main.table_list(%1)"_s.arg(quoted(table)), [&](const SqliteStatement &stmt) {
+            ordinary = stmt.text("type") == u"table"_s;
+            withoutRowid = stmt.int64("wr") != 0;
+            return false;
+        }))
+        return unreadable();
     if (!ordinary)
         return refuse(u"%1 が通常のテーブルではありません"_s.arg(table));
     if (withoutRowid)
@@ -213,13 +195,13 @@ OpenError checkTable(sqlite3 *db, const SchemaEntry &entry, const std::array<Fie
     std::array<bool, N> seen{};
     bool seenKey = false;
     std::optional<QString> problem;
-    rc = forEachResult(db, u"PRAGMA table_xinfo(%1)"_s.arg(quoted(table)), [&](sqlite3_stmt *stmt) {
-        const QString name = columnText(stmt, 1);
-        const QString type = columnText(stmt, 2).trimmed();
-        const bool notNull = sqlite3_column_int(stmt, 3) != 0;
-        const bool hasDefault = sqlite3_column_type(stmt, 4) != SQLITE_NULL;
-        const int pk = sqlite3_column_int(stmt, 5);
-        const int hidden = sqlite3_column_int(stmt, 6);
+    const bool read = forEachResult(db, u"PRAGMA table_xinfo(%1)"_s.arg(quoted(table)), [&](const SqliteStatement &stmt) {
+        const QString name = stmt.text("name");
+        const QString type = stmt.text("type").trimmed();
+        const bool notNull = stmt.int64("notnull") != 0;
+        const bool hasDefault = stmt.type("dflt_value") != SQLITE_NULL;
+        const qint64 pk = stmt.int64("pk");
+        const qint64 hidden = stmt.int64("hidden");
         if (hidden != 0) {
             problem = u"%1 の項目 %2 は計算される項目です"_s.arg(table, name);
             return false;
@@ -251,8 +233,8 @@ OpenError checkTable(sqlite3 *db, const SchemaEntry &entry, const std::array<Fie
         problem = u"%1 に余分な項目 %2 があります"_s.arg(table, name);
         return false;
     });
-    if (rc != SQLITE_OK)
-        return OpenError::NotDatabase;
+    if (!read)
+        return unreadable();
     if (problem)
         return refuse(*problem);
     for (std::size_t f = 0; f < N; ++f) {
@@ -262,82 +244,68 @@ OpenError checkTable(sqlite3 *db, const SchemaEntry &entry, const std::array<Fie
     QString unexpected;
     if (!plainDeclaration(entry.sql, &unexpected))
         return refuse(u"%1 の定義に余分な指定「%2」があります"_s.arg(table, unexpected));
-    return OpenError::None;
+    return {};
 }
 
 // An index is allowed when it only speeds up lookups: not unique (a conflict would refuse or
 // replace rows), not partial, on plain columns with a built-in collation.
-OpenError checkIndex(sqlite3 *db, const SchemaEntry &entry, QString *detail)
+Status checkIndex(sqlite3 *db, const QString &path, const SchemaEntry &entry)
 {
-    const auto refuse = [&] {
-        *detail = u"索引 %1 は使えません"_s.arg(entry.name);
-        return OpenError::NotCatalogue;
-    };
+    const auto refuse = [&] { return openFailure(ErrorCode::NotCatalogue, path, u"索引 %1 は使えません"_s.arg(entry.name)); };
     if (!entry.hasSql) // made by a UNIQUE or PRIMARY KEY constraint
         return refuse();
     bool plain = false;
-    int rc = forEachResult(db, u"PRAGMA index_list(%1)"_s.arg(quoted(entry.table)), [&](sqlite3_stmt *stmt) {
-        if (!sameName(columnText(stmt, 1), entry.name))
-            return true;
-        plain = sqlite3_column_int(stmt, 2) == 0 && sqlite3_column_int(stmt, 4) == 0;
-        return false;
-    });
-    if (rc != SQLITE_OK)
-        return OpenError::NotDatabase;
-    rc = forEachResult(db, u"PRAGMA index_xinfo(%1)"_s.arg(quoted(entry.name)), [&](sqlite3_stmt *stmt) {
-        if (sqlite3_column_int(stmt, 5) == 0) // the rowid that ends every index entry
-            return true;
-        const QString collation = columnText(stmt, 4);
-        plain = plain && sqlite3_column_int(stmt, 1) >= 0
-            && (sameName(collation, u"BINARY") || sameName(collation, u"NOCASE") || sameName(collation, u"RTRIM"));
-        return plain;
-    });
-    if (rc != SQLITE_OK)
-        return OpenError::NotDatabase;
-    return plain ? OpenError::None : refuse();
+    if (!forEachResult(db, u"PRAGMA index_list(%1)"_s.arg(quoted(entry.table)), [&](const SqliteStatement &stmt) {
+            if (!sameName(stmt.text("name"), entry.name))
+                return true;
+            plain = stmt.int64("unique") == 0 && stmt.int64("partial") == 0;
+            return false;
+        }))
+        return openFailure(ErrorCode::NotDatabase, path);
+    if (!forEachResult(db, u"PRAGMA index_xinfo(%1)"_s.arg(quoted(entry.name)), [&](const SqliteStatement &stmt) {
+            if (stmt.int64("key") == 0) // the rowid that ends every index entry
+                return true;
+            const QString collation = stmt.text("coll");
+            plain = plain && stmt.int64("cid") >= 0
+                && (sameName(collation, u"BINARY") || sameName(collation, u"NOCASE") || sameName(collation, u"RTRIM"));
+            return plain;
+        }))
+        return openFailure(ErrorCode::NotDatabase, path);
+    return plain ? Status() : refuse();
 }
 
 } // namespace
 
-OpenError checkCatalogueSchema(sqlite3 *db, QString *detail)
+Status checkCatalogueSchema(sqlite3 *db, const QString &path)
 {
-    detail->clear();
-    const auto applicationId = pragmaInteger(db, u"PRAGMA application_id"_s);
-    if (!applicationId)
-        return OpenError::NotDatabase;
-    if (*applicationId != catalogueApplicationId)
-        return OpenError::NotCatalogue;
-    const auto version = pragmaInteger(db, u"PRAGMA user_version"_s);
-    if (!version)
-        return OpenError::NotDatabase;
-    if (*version > catalogueNewestVersion) {
-        *detail = u"形式 %1。このプログラムが読めるのは形式 %2 までです"_s.arg(*version).arg(catalogueNewestVersion);
-        return OpenError::NewerFormat;
-    }
-    if (*version < 1) {
-        *detail = u"形式 %1"_s.arg(*version);
-        return OpenError::NotCatalogue;
-    }
+    const auto refuse = [&](ErrorCode code, const QString &why = {}) { return openFailure(code, path, why); };
+    qint64 applicationId = 0;
+    if (!pragmaInteger(db, u"PRAGMA application_id"_s, &applicationId))
+        return refuse(ErrorCode::NotDatabase);
+    if (applicationId != catalogueApplicationId)
+        return refuse(ErrorCode::NotCatalogue);
+    qint64 version = 0;
+    if (!pragmaInteger(db, u"PRAGMA user_version"_s, &version))
+        return refuse(ErrorCode::NotDatabase);
+    if (version > catalogueNewestVersion)
+        return refuse(ErrorCode::NewerFormat,
+                      u"形式 %1。このプログラムが読めるのは形式 %2 までです"_s.arg(version).arg(catalogueNewestVersion));
+    if (version < 1)
+        return refuse(ErrorCode::NotCatalogue, u"形式 %1"_s.arg(version));
 
     std::vector<SchemaEntry> entries;
-    const int rc = forEachResult(db, u"SELECT type, name, tbl_name, sql FROM sqlite_schema"_s, [&](sqlite3_stmt *stmt) {
-        entries.push_back({columnText(stmt, 0), columnText(stmt, 1), columnText(stmt, 2), columnText(stmt, 3),
-                           sqlite3_column_type(stmt, 3) != SQLITE_NULL});
-        return true;
-    });
-    if (rc != SQLITE_OK)
-        return OpenError::NotDatabase;
+    if (!forEachResult(db, u"SELECT type, name, tbl_name, sql FROM sqlite_schema"_s, [&](const SqliteStatement &stmt) {
+            entries.push_back({stmt.text(0), stmt.text(1), stmt.text(2), stmt.text(3), !stmt.isNull(3)});
+            return true;
+        }))
+        return refuse(ErrorCode::NotDatabase);
 
     // Code first: whatever else is wrong, a file that would run something is named for that.
     for (const SchemaEntry &entry : entries) {
-        if (entry.type == u"trigger"_s) {
-            *detail = u"トリガー %1"_s.arg(entry.name);
-            return OpenError::HoldsCode;
-        }
-        if (entry.type == u"view"_s) {
-            *detail = u"ビュー %1"_s.arg(entry.name);
-            return OpenError::HoldsCode;
-        }
+        if (entry.type == u"trigger"_s)
+            return refuse(ErrorCode::HoldsCode, u"トリガー %1"_s.arg(entry.name));
+        if (entry.type == u"view"_s)
+            return refuse(ErrorCode::HoldsCode, u"ビュー %1"_s.arg(entry.name));
     }
 
     const SchemaEntry *syohin = nullptr;
@@ -353,34 +321,28 @@ OpenError checkCatalogueSchema(sqlite3 *db, QString *detail)
                        && entry.sql.startsWith(u"CREATE TABLE "_s + entry.name)) {
                 // SQLite's own: the last key handed out per table, and query-planner statistics.
             } else {
-                *detail = u"テーブル %1 は商品管理のものではありません"_s.arg(entry.name);
-                return OpenError::NotCatalogue;
+                return refuse(ErrorCode::NotCatalogue, u"テーブル %1 は商品管理のものではありません"_s.arg(entry.name));
             }
         } else if (entry.type == u"index"_s) {
-            if (!sameName(entry.table, Table::syohin) && !sameName(entry.table, Table::torihiki)) {
-                *detail = u"索引 %1 は使えません"_s.arg(entry.name);
-                return OpenError::NotCatalogue;
-            }
+            if (!sameName(entry.table, Table::syohin) && !sameName(entry.table, Table::torihiki))
+                return refuse(ErrorCode::NotCatalogue, u"索引 %1 は使えません"_s.arg(entry.name));
         } else {
-            *detail = u"%1 %2 があります"_s.arg(entry.type, entry.name);
-            return OpenError::NotCatalogue;
+            return refuse(ErrorCode::NotCatalogue, u"%1 %2 があります"_s.arg(entry.type, entry.name));
         }
     }
-    if (!syohin || !torihiki) {
-        *detail = u"テーブル %1 がありません"_s.arg(syohin ? Table::torihiki : Table::syohin);
-        return OpenError::NotCatalogue;
-    }
-    if (const OpenError e = checkTable(db, *syohin, syohinFields, syohinKey, detail); e != OpenError::None)
-        return e;
-    if (const OpenError e = checkTable(db, *torihiki, torihikiFields, torihikiKey, detail); e != OpenError::None)
-        return e;
+    if (!syohin || !torihiki)
+        return refuse(ErrorCode::NotCatalogue, u"テーブル %1 がありません"_s.arg(syohin ? Table::torihiki : Table::syohin));
+    if (Status s = checkTable(db, path, *syohin, syohinFields, syohinKey); !s)
+        return s;
+    if (Status s = checkTable(db, path, *torihiki, torihikiFields, torihikiKey); !s)
+        return s;
     for (const SchemaEntry &entry : entries) {
         if (entry.type == u"index"_s) {
-            if (const OpenError e = checkIndex(db, entry, detail); e != OpenError::None)
-                return e;
+            if (Status s = checkIndex(db, path, entry); !s)
+                return s;
         }
     }
-    return OpenError::None;
+    return {};
 }
 
 } // namespace Merchalog

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "engine/result.h"
+
 #include <QString>
 
 struct sqlite3;
 
 namespace Merchalog {
-
-enum class OpenError;
 
 // Judges whether an open SQLite handle holds a catalogue this program may work on, reading
 // only the file's marks and schema: nothing in the file is run. Accepted are our mark, a
@@ -14,8 +14,7 @@ enum class OpenError;
 // ordinary rowid tables declared with exactly their fields and kinds (and at most the key
 // column of format 2), plain indexes on their columns, and SQLite's own sequence and
 // statistics tables. Anything else (a trigger, a view, a virtual table, a generated column,
-// a constraint, an unknown table) refuses the file. Returns None, or the error with a
-// Japanese account of what was found in *detail.
-OpenError checkCatalogueSchema(sqlite3 *db, QString *detail);
+// a constraint, an unknown table) refuses the file, naming path and what was found.
+Status checkCatalogueSchema(sqlite3 *db, const QString &path);
 
 } // namespace Merchalog

@@ -28,46 +28,32 @@ bool isSameFile(const QString &a, const QString &b)
     return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
 }
 
-bool copyTemplateCatalogue(const QString &templatePath, const QString &target, QString *errorString)
+Status copyTemplateCatalogue(const QString &templatePath, const QString &target)
 {
-    auto fail = [errorString](const QString &why) {
-        if (errorString)
-            *errorString = why;
-        return false;
-    };
     QFile source(templatePath);
     if (!source.exists())
-        return fail(u"テンプレート %1 が見つかりません。"_s.arg(QDir::toNativeSeparators(templatePath)));
+        return fileFailure(ErrorCode::Missing, Failed::writingFile, target,
+                           u"テンプレート %1 が見つかりません"_s.arg(QDir::toNativeSeparators(templatePath)));
     if (pathExists(target))
-        return fail(u"%1 はすでに存在しています。"_s.arg(QDir::toNativeSeparators(target)));
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, Reason::exists);
     if (const QString open = openCatalogueAt(target); !open.isEmpty())
-        return fail(openCatalogueRefusal(open));
+        return openCatalogueRefusal(target, open);
     // QFile::copy writes into a temporary file and renames it only when complete, and never
     // replaces an existing target.
     if (!source.copy(target))
-        return fail(source.errorString());
-    return true;
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, source.errorString());
+    return {};
 }
 
-bool saveCatalogueCopy(const QString &sourcePath, const QString &target, QString *errorString)
+Status saveCatalogueCopy(const QString &sourcePath, const QString &target)
 {
-    auto fail = [errorString](const QString &why) {
-        if (errorString)
-            *errorString = why;
-        return false;
-    };
     if (const QString open = openCatalogueAt(target); !open.isEmpty())
-        return fail(openCatalogueRefusal(open));
-    QString openErrorString;
-    const std::shared_ptr<Connection> connection = Connection::open(sourcePath, nullptr, &openErrorString);
+        return openCatalogueRefusal(target, open);
+    const auto connection = Connection::open(sourcePath);
     if (!connection)
-        return fail(openErrorString);
-
+        return connection.status();
     // The copy is written beside the target and renamed over it only when complete.
-    QString backupError;
-    if (!connection->backupTo(target, &backupError))
-        return fail(backupError);
-    return true;
+    return (*connection)->backupTo(target);
 }
 
 } // namespace Merchalog

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/sqlite/connection.h"
+#include "engine/result.h"
 
 #include <QString>
 
@@ -15,13 +15,12 @@ bool pathExists(const QString &path);
 bool isSameFile(const QString &a, const QString &b);
 
 // Copies the template catalogue byte for byte to target, which must not exist yet nor reach
-// an open catalogue (openCatalogueAt). Nothing is left at target on failure; errorString
-// then says why.
-bool copyTemplateCatalogue(const QString &templatePath, const QString &target, QString *errorString = nullptr);
+// an open catalogue (openCatalogueAt). Nothing is left at target on failure.
+Status copyTemplateCatalogue(const QString &templatePath, const QString &target);
 
 // Writes a consistent copy of the catalogue sourcePath to target through SQLite's backup;
 // target is replaced only when the copy is complete, and never when it reaches an open
 // catalogue (openCatalogueAt).
-bool saveCatalogueCopy(const QString &sourcePath, const QString &target, QString *errorString = nullptr);
+Status saveCatalogueCopy(const QString &sourcePath, const QString &target);
 
 } // namespace Merchalog

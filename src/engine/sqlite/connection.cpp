@@ -1,12 +1,15 @@
 #include "engine/sqlite/connection.h"
 
 #include "engine/sqlite/cataloguecheck.h"
+#include "engine/sqlite/sqlitestatement.h"
+#include "engine/sqlite/writeguard.h"
 #include "engine/statements/likefunction.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -22,15 +25,6 @@
 using namespace Qt::StringLiterals;
 
 namespace Merchalog {
-
-int TableInfo::indexOf(QAnyStringView column) const
-{
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (QAnyStringView::compare(columns[i].name, column, Qt::CaseInsensitive) == 0)
-            return int(i);
-    }
-    return -1;
-}
 
 namespace {
 
@@ -154,50 +148,47 @@ int longestPath()
     return (vfs ? vfs->mxPathname : 512) - int(sizeof "-journal" - 1);
 }
 
-// An immutable handle reads the file as it stands, making no journal, lock or WAL file.
-OpenError openHandle(const QString &path, int flags, std::unique_ptr<Connection::Handle> *out, QString *detail,
-                     bool immutable = false)
+// Opens the file at path in that configuration; failures name named (the file the user
+// asked for, which path may be a copy of). An immutable handle reads the file as it stands,
+// making no journal, lock or WAL file.
+Result<std::unique_ptr<Connection::Handle>> openHandle(const QString &path, int flags, const QString &named,
+                                                       bool immutable = false)
 {
-    out->reset();
     const QFileInfo info(path);
     if (!info.exists())
-        return OpenError::Missing;
+        return openFailure(ErrorCode::Missing, named);
     if (!info.isFile())
-        return OpenError::NotDatabase;
+        return openFailure(ErrorCode::NotDatabase, named);
     // Without SQLITE_OPEN_CREATE nothing is ever created; a write-protected file opens read-only.
     const QByteArray encoded = QFile::encodeName(path);
     auto handle = std::make_unique<Connection::Handle>();
     const int rc = immutable ? handle->open("file:" + encoded.toPercentEncoding("/") + "?immutable=1", flags | SQLITE_OPEN_URI)
                              : handle->open(encoded, flags);
-    if (rc == SQLITE_CANTOPEN && encoded.size() > longestPath()) {
-        *detail = QString::number(longestPath());
-        return OpenError::PathTooLong;
-    }
+    if (rc == SQLITE_CANTOPEN && encoded.size() > longestPath())
+        return openFailure(ErrorCode::PathTooLong, named, QString::number(longestPath()));
     if (rc != SQLITE_OK)
-        return OpenError::NotDatabase;
-    *out = std::move(handle);
-    return OpenError::None;
+        return openFailure(ErrorCode::NotDatabase, named);
+    return handle;
 }
 
 // Judges the file as it will read once its hot journal (left by a writer that stopped
 // half-way) is rolled back, on a copy: the rollback writes to the file, and a refused file
 // must stay as it is.
-OpenError judgeRolledBack(const QString &path, QString *detail)
+Status judgeRolledBack(const QString &path)
 {
     const QTemporaryDir folder;
     const QString copy = folder.filePath(u"judged.mdb"_s);
-    if (!folder.isValid() || !QFile::copy(path, copy) || !QFile::copy(path + u"-journal"_s, copy + u"-journal"_s)) {
-        *detail = u"途中で止まった変更を確かめられません"_s;
-        return OpenError::NotDatabase;
-    }
-    std::unique_ptr<Connection::Handle> handle;
-    if (const OpenError error = openHandle(copy, SQLITE_OPEN_READWRITE, &handle, detail); error != OpenError::None)
-        return error == OpenError::PathTooLong ? OpenError::NotDatabase : error;
-    return checkCatalogueSchema(handle->db, detail);
+    if (!folder.isValid() || !QFile::copy(path, copy) || !QFile::copy(path + u"-journal"_s, copy + u"-journal"_s))
+        return openFailure(ErrorCode::NotDatabase, path, u"途中で止まった変更を確かめられません"_s);
+    auto handle = openHandle(copy, SQLITE_OPEN_READWRITE, path);
+    if (!handle)
+        return handle.status().code() == ErrorCode::PathTooLong ? openFailure(ErrorCode::NotDatabase, path)
+                                                                 : handle.status();
+    return checkCatalogueSchema((*handle)->db, path);
 }
 
 // Judges a file through a read-only handle, so that judging never writes to it.
-OpenError judgeFile(const QString &path, QString *detail)
+Status judgeFile(const QString &path)
 {
     // A file in WAL mode with no WAL beside it is whole as it stands; reading it normally
     // would leave an empty WAL and its index beside a refused file.
@@ -206,45 +197,39 @@ OpenError judgeFile(const QString &path, QString *detail)
     const bool walWithoutLog = header.size() == 20 && header.startsWith("SQLite format 3") && header.at(18) == 2
         && header.at(19) == 2 && !QFileInfo::exists(path + u"-wal"_s);
     file.close();
-    std::unique_ptr<Connection::Handle> probe;
-    if (const OpenError error = openHandle(path, SQLITE_OPEN_READONLY, &probe, detail, walWithoutLog);
-        error != OpenError::None)
-        return error;
+    auto probe = openHandle(path, SQLITE_OPEN_READONLY, path, walWithoutLog);
+    if (!probe)
+        return probe.status();
     // With a hot journal beside the file, the first read on a read-only handle stops instead
     // of rolling it back.
-    sqlite3_exec(probe->db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
-    if (sqlite3_extended_errcode(probe->db) == SQLITE_READONLY_ROLLBACK) {
-        probe.reset();
-        return judgeRolledBack(path, detail);
+    executeSql((*probe)->db, "PRAGMA schema_version");
+    if (sqlite3_extended_errcode((*probe)->db) == SQLITE_READONLY_ROLLBACK) {
+        probe->reset();
+        return judgeRolledBack(path);
     }
-    return checkCatalogueSchema(probe->db, detail);
+    return checkCatalogueSchema((*probe)->db, path);
 }
 
-std::optional<TableInfo> readTable(sqlite3 *db, QLatin1StringView name)
+// Reads a table's columns; false when they cannot be read or there are none.
+bool readTable(sqlite3 *db, QLatin1StringView name, TableInfo *table)
 {
-    const QByteArray sql = "PRAGMA table_info(" + QByteArray(name.data(), name.size()) + ")";
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
-        return std::nullopt;
-    TableInfo table;
-    table.name = QString(name);
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
+    SqliteStatement stmt(db, u"PRAGMA table_info(%1)"_s.arg(name));
+    table->name = QString(name);
+    int rc;
+    while ((rc = stmt.step()) == SQLITE_ROW) {
         ColumnInfo column;
-        column.name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1)));
-        const QString declared = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 2)));
+        column.name = stmt.text("name");
+        const QString declared = stmt.text("type");
         // The key column is the table's INTEGER PRIMARY KEY; it identifies rows and is no field.
-        if (column.name.compare(keyFieldOf(table.name), Qt::CaseInsensitive) == 0 && sqlite3_column_int(stmt, 5) == 1
+        if (column.name.compare(keyFieldOf(table->name), Qt::CaseInsensitive) == 0 && stmt.int64("pk") == 1
             && declared.compare(u"INTEGER"_s, Qt::CaseInsensitive) == 0) {
-            table.key = column.name;
+            table->key = column.name;
             continue;
         }
         column.kind = kindFromDeclaredType(declared).value_or(Kind::Text);
-        table.columns.push_back(column);
+        table->columns.push_back(column);
     }
-    sqlite3_finalize(stmt);
-    if (table.columns.empty())
-        return std::nullopt;
-    return table;
+    return rc == SQLITE_DONE && !table->columns.empty();
 }
 
 template<std::size_t N>
@@ -273,68 +258,50 @@ bool Connection::readSchema()
 {
     m_tables.clear();
     for (const auto name : {Table::syohin, Table::torihiki}) {
-        auto table = readTable(m_db, name);
-        if (!table)
+        TableInfo table;
+        if (!readTable(m_db, name, &table))
             return false;
-        m_tables.push_back(std::move(*table));
+        m_tables.push_back(std::move(table));
     }
     return hasFields(m_tables[0], syohinFields) && hasFields(m_tables[1], torihikiFields);
 }
 
-std::shared_ptr<Connection> Connection::open(const QString &fileName, OpenError *error, QString *errorString)
+Result<std::shared_ptr<Connection>> Connection::open(const QString &fileName)
 {
     const QString path = absolutePath(fileName);
     auto &connections = registry();
     if (auto it = connections.find(path); it != connections.end()) {
-        if (auto existing = it->second.lock(); existing && existing->isStillPresent()) {
-            if (error)
-                *error = OpenError::None;
+        if (auto existing = it->second.lock(); existing && existing->isStillPresent())
             return existing;
-        }
         connections.erase(it);
     }
 
-    QString detail;
-    OpenError result = judgeFile(path, &detail);
-    std::unique_ptr<Handle> handle;
-    if (result == OpenError::None)
-        result = openHandle(path, SQLITE_OPEN_READWRITE, &handle, &detail);
+    if (const Status judged = judgeFile(path); !judged)
+        return judged;
+    auto handle = openHandle(path, SQLITE_OPEN_READWRITE, path);
+    if (!handle)
+        return handle.status();
     // Judged again as this handle reads it: the file may have changed since (or had its hot
     // journal rolled back by this first read).
-    if (result == OpenError::None)
-        result = checkCatalogueSchema(handle->db, &detail);
-    std::shared_ptr<Connection> connection;
-    if (result == OpenError::None) {
-        connection.reset(new Connection(std::move(handle), path));
-        if (!connection->readSchema()) {
-            result = OpenError::NotCatalogue;
-            connection.reset();
-        }
-    }
-    if (error)
-        *error = result;
-    if (!connection) {
-        if (errorString)
-            *errorString = openErrorMessage(result, path, detail);
-        return nullptr;
-    }
-
-    sqlite3_exec(connection->m_db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-    registerLikeFunctions(connection->m_db);
+    if (const Status judged = checkCatalogueSchema((*handle)->db, path); !judged)
+        return judged;
+    std::shared_ptr<Connection> connection(new Connection(std::move(*handle), path));
+    if (!connection->readSchema())
+        return openFailure(ErrorCode::NotCatalogue, path);
+    // Every change is on disk when the statement that made it returns, and the program's
+    // own functions are there for its statements.
+    if (executeSql(connection->m_db, "PRAGMA synchronous=FULL") != SQLITE_OK || !registerLikeFunctions(connection->m_db))
+        return sqliteFailure(sqlite3_errcode(connection->m_db), ErrorCode::NotDatabase, Failed::reading, path);
     connections[path] = connection;
     return connection;
 }
 
-OpenError Connection::check(const QString &fileName, QString *detail)
+Status Connection::check(const QString &fileName)
 {
     const QString path = absolutePath(fileName);
     if (auto it = registry().find(path); it != registry().end() && !it->second.expired())
-        return OpenError::None;
-    QString found;
-    const OpenError result = judgeFile(path, &found);
-    if (detail)
-        *detail = found;
-    return result;
+        return {};
+    return judgeFile(path);
 }
 
 std::vector<std::pair<QString, FileIdentity>> Connection::openFiles()
@@ -376,85 +343,95 @@ const TableInfo *Connection::table(QStringView name) const
     return nullptr;
 }
 
-QString Connection::lastSqliteError() const
-{
-    return describeSqliteError(m_db, m_filePath);
-}
+namespace {
 
-QString describeSqliteError(sqlite3 *db, const QString &path)
+// Why an SQLite call failed, in a few words.
+QString sqliteReason(int rc)
 {
-    const int code = db ? sqlite3_errcode(db) : SQLITE_CANTOPEN;
-    QString reason;
-    switch (code & 0xff) {
+    switch (rc & 0xff) {
     case SQLITE_INTERRUPT:
-        reason = u"処理が長すぎるため中止しました"_s;
-        break;
+        return u"処理が長すぎるため中止しました"_s;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        reason = u"ほかのプログラムが使用中です"_s;
-        break;
+        return Reason::busy.toString();
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-        reason = u"書き込みが許されていません"_s;
-        break;
+        return Reason::readOnly.toString();
     case SQLITE_FULL:
-        reason = u"ディスクの空きが足りません"_s;
-        break;
+        return u"ディスクの空きが足りません"_s;
     case SQLITE_IOERR:
     case SQLITE_CANTOPEN:
-        reason = u"ファイルを読み書きできません"_s;
-        break;
+        return u"ファイルを読み書きできません"_s;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-        reason = u"ファイルが壊れています"_s;
-        break;
+        return u"ファイルが壊れています"_s;
     case SQLITE_NOMEM:
     case SQLITE_TOOBIG:
-        reason = u"値が大きすぎるか、メモリが足りません"_s;
-        break;
+        return u"値が大きすぎるか、メモリが足りません"_s;
     case SQLITE_CONSTRAINT:
-        reason = u"値がファイルの制約に合いません"_s;
-        break;
+        return u"値がファイルの制約に合いません"_s;
     default:
-        reason = u"データベースのエラーです（コード %1）"_s.arg(code);
-        break;
+        return u"データベースのエラーです（コード %1）"_s.arg(rc);
     }
-    return u"%1: %2"_s.arg(reason, QDir::toNativeSeparators(path));
 }
 
-QString openErrorMessage(OpenError error, const QString &path, const QString &detail)
+} // namespace
+
+Status sqliteFailure(int rc, ErrorCode code, QStringView what, const QString &path)
+{
+    const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+    return fileFailure(busy ? ErrorCode::Busy : code, what, path, sqliteReason(rc == SQLITE_OK ? SQLITE_ERROR : rc));
+}
+
+Status openFailure(ErrorCode code, const QString &path, const QString &detail)
 {
     const QString name = QDir::toNativeSeparators(path);
     const QString found = detail.isEmpty() ? QString() : u"（%1）"_s.arg(detail);
-    switch (error) {
-    case OpenError::None:
-        break;
-    case OpenError::Missing:
-        return u"ファイルが見つかりません: %1"_s.arg(name);
-    case OpenError::NotDatabase:
-    case OpenError::NotCatalogue:
-        return u"商品管理のデータベースファイルではありません%2: %1"_s.arg(name, found);
-    case OpenError::HoldsCode:
-        return u"実行される定義を含むファイルは開きません%2: %1"_s.arg(name, found);
-    case OpenError::NewerFormat:
-        return u"新しい版のプログラムで作られたファイルのため開けません%2: %1"_s.arg(name, found);
-    case OpenError::PathTooLong:
-        return u"ファイルのパスが長すぎるため開けません（%2 バイトまで）: %1"_s.arg(name, detail);
+    switch (code) {
+    case ErrorCode::Missing:
+        return Status(code, u"ファイルが見つかりません: %1"_s.arg(name));
+    case ErrorCode::NotCatalogue:
+        return Status(code, u"商品管理のデータベースファイルではありません%2: %1"_s.arg(name, found));
+    case ErrorCode::HoldsCode:
+        return Status(code, u"実行される定義を含むファイルは開きません%2: %1"_s.arg(name, found));
+    case ErrorCode::NewerFormat:
+        return Status(code, u"新しい版のプログラムで作られたファイルのため開けません%2: %1"_s.arg(name, found));
+    case ErrorCode::PathTooLong:
+        return Status(code, u"ファイルのパスが長すぎるため開けません（%2 バイトまで）: %1"_s.arg(name, detail));
+    default:
+        return Status(ErrorCode::NotDatabase, u"商品管理のデータベースファイルではありません%2: %1"_s.arg(name, found));
     }
-    return u"ファイルを読み込めません: %1"_s.arg(name);
 }
 
-bool Connection::backupTo(const QString &targetPath, QString *errorString) const
+namespace {
+
+// The permissions a new file gets: read and write for everyone the process's umask allows.
+mode_t newFilePermissions()
 {
-    // Copy into a fresh file beside the target, then rename it over the target, so a failed
-    // copy never leaves a half-written catalogue under the target's name.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+Status Connection::backupTo(const QString &targetPath) const
+{
+    // Copy into a new file beside the target, then rename it over the target, so a failed
+    // copy never leaves a half-written catalogue under the target's name. The temporary
+    // file's name is new: nothing that is there already is touched.
     const QFileInfo target(targetPath);
-    const QString temporary = target.absolutePath() + u"/.~"_s + target.fileName() + u".tmp"_s;
-    QFile::remove(temporary);
+    QTemporaryFile temporaryFile(target.absolutePath() + u"/.~"_s + target.fileName() + u".XXXXXX"_s);
+    if (!temporaryFile.open())
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, targetPath);
+    temporaryFile.close();
+    const QString temporary = temporaryFile.fileName();
+    if (const QString open = openCatalogueAt(temporary); !open.isEmpty())
+        return openCatalogueRefusal(targetPath, open);
 
     Handle copy;
-    int rc = copy.open(QFile::encodeName(temporary), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    int rc = copy.open(QFile::encodeName(temporary), SQLITE_OPEN_READWRITE);
     if (rc == SQLITE_OK) {
         sqlite3_backup *backup = sqlite3_backup_init(copy.db, "main", m_db, "main");
         if (backup) {
@@ -466,49 +443,38 @@ bool Connection::backupTo(const QString &targetPath, QString *errorString) const
             rc = sqlite3_errcode(copy.db);
         }
     }
-    const QString message = describeSqliteError(copy.db, targetPath);
     if (sqlite3_close(copy.db) != SQLITE_OK && rc == SQLITE_OK)
         rc = SQLITE_IOERR;
     copy.db = nullptr;
-    if (rc != SQLITE_OK) {
-        QFile::remove(temporary);
-        if (errorString)
-            *errorString = message;
-        return false;
-    }
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        QFile::remove(temporary);
-        if (errorString)
-            *errorString = u"ファイルを書き込めません: %1"_s.arg(QDir::toNativeSeparators(targetPath));
-        return false;
-    }
-    return true;
+    if (rc != SQLITE_OK)
+        return sqliteFailure(rc, ErrorCode::WriteFailed, Failed::writingFile, targetPath);
+    if (::chmod(QFile::encodeName(temporary).constData(), newFilePermissions()) != 0
+        || std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, targetPath);
+    temporaryFile.setAutoRemove(false);
+    return {};
 }
 
-bool createCatalogueFile(const QString &path, QString *errorString)
+Status createCatalogueFile(const QString &path)
 {
-    if (QFileInfo::exists(path)) {
-        if (errorString)
-            *errorString = u"ファイルがすでに存在します: %1"_s.arg(QDir::toNativeSeparators(path));
-        return false;
-    }
+    if (QFileInfo::exists(path))
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, path, Reason::exists);
     Connection::Handle handle;
     int rc = handle.open(QFile::encodeName(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (rc == SQLITE_OK) {
         const QByteArray sql = "BEGIN;\n" + catalogueSchemaSql().toUtf8() + "COMMIT;\n";
-        rc = sqlite3_exec(handle.db, sql.constData(), nullptr, nullptr, nullptr);
+        rc = executeSql(handle.db, sql.constData());
     }
-    const QString error = describeSqliteError(handle.db, path);
+    if (rc != SQLITE_OK)
+        rc = sqlite3_errcode(handle.db) == SQLITE_OK ? rc : sqlite3_errcode(handle.db);
     if (sqlite3_close(handle.db) != SQLITE_OK && rc == SQLITE_OK)
         rc = SQLITE_IOERR;
     handle.db = nullptr;
     if (rc != SQLITE_OK) {
         QFile::remove(path);
-        if (errorString)
-            *errorString = error;
-        return false;
+        return sqliteFailure(rc, ErrorCode::WriteFailed, Failed::writingFile, path);
     }
-    return true;
+    return {};
 }
 
 } // namespace Merchalog

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "engine/kinds/schema.h"
+#include "engine/result.h"
 
-#include <QAnyStringView>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -14,40 +14,6 @@
 struct sqlite3;
 
 namespace Merchalog {
-
-// A column of a catalogue table as the file declares it.
-struct ColumnInfo
-{
-    QString name;
-    Kind kind = Kind::Text;
-};
-
-// The columns of one table in the file's own order, without its key column.
-struct TableInfo
-{
-    QString name;
-    std::vector<ColumnInfo> columns;
-    // The key column (format 2), an alias of the rowid; empty when the table has none.
-    QString key;
-
-    // Index of a column, matched without regard to case; -1 when absent.
-    int indexOf(QAnyStringView column) const;
-};
-
-// Why a catalogue file could not be opened.
-enum class OpenError {
-    None,
-    Missing,      // no such file
-    NotDatabase,  // not an SQLite database (or unreadable)
-    NotCatalogue, // an SQLite database without our mark, or whose tables are not ours
-    HoldsCode,    // holds something SQLite would run (a trigger, a view)
-    NewerFormat,  // a catalogue of a format newer than this program reads
-    PathTooLong,  // a path longer than SQLite can open
-};
-
-// The Japanese message for a catalogue file that could not be opened, naming the file and,
-// when given, what was found in it.
-QString openErrorMessage(OpenError error, const QString &path, const QString &detail = {});
 
 // Which file a connection opened, to notice when it was moved, deleted or replaced.
 struct FileIdentity
@@ -73,13 +39,13 @@ public:
     Connection &operator=(const Connection &) = delete;
 
     // Returns the shared connection for a file name (resolved against the working directory),
-    // opening it when no record source holds it yet. Returns null and sets *error on failure.
-    static std::shared_ptr<Connection> open(const QString &fileName, OpenError *error = nullptr,
-                                            QString *errorString = nullptr);
+    // opening it when no record source holds it yet. A file that cannot be opened fails with
+    // one of the codes isOpenFailure() tells, naming what was found in a refused file.
+    static Result<std::shared_ptr<Connection>> open(const QString &fileName);
 
-    // Tells whether a file is a catalogue, without keeping it open and without changing or
-    // creating it; *detail says what was found in a refused file.
-    static OpenError check(const QString &fileName, QString *detail = nullptr);
+    // Tells whether a file is a catalogue, as open() would, without keeping it open and
+    // without changing or creating it.
+    static Status check(const QString &fileName);
 
     // The most virtual-machine steps one statement may take before it is stopped (and fails
     // with a message): far beyond what any search or export of a catalogue of several
@@ -101,11 +67,9 @@ public:
     // The table's columns (matched without regard to case), or null when the file has no such table.
     const TableInfo *table(QStringView name) const;
 
-    // Writes a consistent copy of the whole catalogue to another file (replacing it).
-    bool backupTo(const QString &targetPath, QString *errorString = nullptr) const;
-
-    // The last failure on this connection, in Japanese.
-    QString lastSqliteError() const;
+    // Writes a consistent copy of the whole catalogue to another file, through a new
+    // temporary file beside it that replaces the target only when the copy is complete.
+    Status backupTo(const QString &targetPath) const;
 
     // An SQLite handle in the configuration above (defined in connection.cpp).
     struct Handle;
@@ -121,11 +85,15 @@ private:
     FileIdentity m_identity;
 };
 
-// The Japanese account of the last failure on an SQLite handle, naming the file.
-QString describeSqliteError(sqlite3 *db, const QString &path);
+// The failure rc of an SQLite call on the catalogue file at path: Busy when another program
+// kept the file busy, otherwise code; worded as every file failure, what failed and why.
+Status sqliteFailure(int rc, ErrorCode code, QStringView what, const QString &path);
+
+// The failure to open the catalogue file at path, naming what was found in it (detail).
+Status openFailure(ErrorCode code, const QString &path, const QString &detail = {});
 
 // Creates a new, empty catalogue file at the path (which must not exist). Used by the build
 // to write the template and by tests to make catalogues.
-bool createCatalogueFile(const QString &path, QString *errorString = nullptr);
+Status createCatalogueFile(const QString &path);
 
 } // namespace Merchalog

@@ -76,10 +76,12 @@ QString openCatalogueAt(const QString &path)
     return {};
 }
 
-QString openCatalogueRefusal(const QString &catalogue)
+Status openCatalogueRefusal(const QString &target, const QString &catalogue)
 {
-    return u"開いているカタログファイル %1 (またはその作業用ファイル) を上書きすることになるため、書き込みませんでした。"
-           u"別の名前を指定してください。"_s.arg(QDir::toNativeSeparators(catalogue));
+    return Status(ErrorCode::WriteFailed,
+                  u"%1 に書き込むと、開いているカタログファイル %2 (またはその作業用ファイル) を上書きすることになるため、"
+                  u"書き込みませんでした。別の名前を指定してください。"_s.arg(QDir::toNativeSeparators(target),
+                                                                          QDir::toNativeSeparators(catalogue)));
 }
 
 } // namespace Merchalog

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/result.h"
+
 #include <QString>
 
 namespace Merchalog {
@@ -12,8 +14,7 @@ namespace Merchalog {
 // WAL and shared-memory files beside the catalogue, existing or not.
 QString openCatalogueAt(const QString &path);
 
-// The reason a writer gives when openCatalogueAt found catalogue: a Japanese sentence that
-// names it.
-QString openCatalogueRefusal(const QString &catalogue);
+// The failure a writer gives when openCatalogueAt found catalogue for target: it names both.
+Status openCatalogueRefusal(const QString &target, const QString &catalogue);
 
 } // namespace Merchalog

@@ -291,13 +291,13 @@ std::optional<Statement> Parser::parse()
 
 } // namespace
 
-std::optional<Statement> parseStatement(QStringView text, QString *error)
+Result<Statement> parseStatement(QStringView text)
 {
     Parser parser(text);
     auto statement = parser.parse();
-    if (error)
-        *error = statement ? QString() : parser.error();
-    return statement;
+    if (!statement)
+        return Status(ErrorCode::BadStatement, u"レコードソースの文が正しくありません: "_s + parser.error());
+    return std::move(*statement);
 }
 
 QString quoteTextLiteral(QStringView value)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/kinds/number.h"
+#include "engine/result.h"
 
 #include <QString>
 #include <QStringView>
@@ -35,10 +36,10 @@ struct Statement
     friend bool operator==(const Statement &, const Statement &) = default;
 };
 
-// Parses a record-source text. Returns nullopt (and sets *error) for anything outside the
+// Parses a record-source text. Fails (BadStatement, saying where) for anything outside the
 // subset, including an unterminated quoted literal, an unclosed "[" in a like pattern, or
 // trailing text. Text literals use '' for a single quote inside them.
-std::optional<Statement> parseStatement(QStringView text, QString *error = nullptr);
+Result<Statement> parseStatement(QStringView text);
 
 // Writes a text value as a quoted literal, doubling any single quote in it.
 QString quoteTextLiteral(QStringView value);

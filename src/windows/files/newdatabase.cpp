@@ -61,9 +61,8 @@ void NewDataBase::create()
     }
     if (!m_owner->storePendingEdits())
         return;
-    QString error;
-    if (!copyTemplateCatalogue(AppFolder::installedFilePath(u"database.dft"_s), target, &error)) {
-        showMessage(this, u"%1 を作成できませんでした。\n%2"_s.arg(QDir::toNativeSeparators(target), error));
+    if (const Status copied = copyTemplateCatalogue(AppFolder::installedFilePath(u"database.dft"_s), target); !copied) {
+        showMessage(this, copied.message());
         return;
     }
     m_owner->switchCatalogue(target, QString(SqlText::allProducts));

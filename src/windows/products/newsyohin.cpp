@@ -4,6 +4,7 @@
 #include "engine/kinds/jancheck.h"
 #include "engine/kinds/number.h"
 #include "engine/kinds/schema.h"
+#include "engine/records/appendrecord.h"
 #include "engine/records/recordsource.h"
 #include "engine/statements/statementtexts.h"
 #include "ui/fieldbinder.h"
@@ -40,7 +41,6 @@ Newsyohin::Newsyohin(QWidget *parent)
 
     m_syohin = new RecordSource(this);
     m_syohin->setObjectName(u"syohin"_s);
-    m_syohin->setRecordSource(QString(Table::syohin));
 
     m_torihiki = new RecordSource(this);
     m_torihiki->setObjectName(u"torihiki"_s);
@@ -145,17 +145,18 @@ bool Newsyohin::appendProduct()
 
     // Convert every field before anything is written, so a field that does not convert stores
     // nothing and is named to the user.
-    std::array<QVariant, syohinFields.size()> values;
+    std::array<FieldValue, syohinFields.size()> values;
     for (std::size_t i = 0; i < syohinFields.size(); ++i) {
         const auto &[edit, label] = sources[i];
         const QString text = edit->text();
+        values[i].field = syohinFields[i].name;
         switch (syohinFields[i].kind) {
         case Kind::Text:
-            values[i] = text;
+            values[i].value = text;
             break;
         case Kind::Number:
             if (const auto number = Currency::parse(text)) {
-                values[i] = QVariant::fromValue(*number);
+                values[i].value = QVariant::fromValue(*number);
             } else {
                 showMessage(this, u"「%1」に数値を入力してください。"_s.arg(label->text()));
                 edit->setFocus(Qt::OtherFocusReason);
@@ -164,7 +165,7 @@ bool Newsyohin::appendProduct()
             break;
         case Kind::SmallInt:
             if (const auto number = parseSmallInt(text)) {
-                values[i] = int(*number);
+                values[i].value = int(*number);
             } else {
                 showMessage(this, u"「%1」に-32768から32767までの整数を入力してください。"_s
                                       .arg(label->text()));
@@ -175,23 +176,10 @@ bool Newsyohin::appendProduct()
         }
     }
 
-    m_syohin->setRecordSource(QString(SqlText::productAppend));
-    if (!m_syohin->refresh() || !m_syohin->addNew()) {
-        reportWriteFailure(this, *m_syohin, true);
+    if (const Status appended = appendRecord(*m_syohin, Table::syohin, values); !appended) {
+        reportWriteFailure(this, appended, true);
         return false;
     }
-    for (std::size_t i = 0; i < syohinFields.size(); ++i) {
-        if (!m_syohin->setValue(QString(syohinFields[i].name), values[i])) {
-            m_syohin->cancelUpdate();
-            return false;
-        }
-    }
-    if (!m_syohin->update()) {
-        reportWriteFailure(this, *m_syohin, true);
-        m_syohin->cancelUpdate();
-        return false;
-    }
-    m_syohin->setBookmark(m_syohin->lastModified());
     return true;
 }
 

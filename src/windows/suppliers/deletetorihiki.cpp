@@ -70,8 +70,8 @@ void Deletetorihiki::deleteSupplier()
     }
     // Removes the current supplier only. After a removal nothing is current, so pressing
     // again before the next lookup removes nothing.
-    if (!m_data1->removeCurrentRecord())
-        reportWriteFailure(this, *m_data1);
+    if (const Status removed = m_data1->removeCurrentRecord(); !removed)
+        reportWriteFailure(this, removed);
 }
 
 } // namespace Merchalog

@@ -3,6 +3,7 @@
 
 #include "engine/kinds/number.h"
 #include "engine/kinds/schema.h"
+#include "engine/records/appendrecord.h"
 #include "engine/records/recordsource.h"
 #include "engine/statements/statementtexts.h"
 #include "ui/messages.h"
@@ -61,8 +62,8 @@ void NEWtorihiki::registerSupplier()
     if (!duplicateCheck)
         return;
     m_data1->setRecordSource(*duplicateCheck);
-    if (!m_data1->refresh()) {
-        reportWriteFailure(this, *m_data1, true);
+    if (const Status checked = m_data1->refresh(); !checked) {
+        reportWriteFailure(this, checked, true);
         return;
     }
     if (m_data1->recordCount() != 0) {
@@ -74,34 +75,18 @@ void NEWtorihiki::registerSupplier()
     if (!code)
         return;
 
-    m_data1->setRecordSource(QString(SqlText::supplierAppend));
-    if (!m_data1->refresh()) {
-        reportWriteFailure(this, *m_data1, true);
-        return;
-    }
-    if (!m_data1->addNew())
-        return;
     // The fields in the table's own order.
-    const std::array<std::pair<QLatin1StringView, QVariant>, 5> values{{
+    const std::array<FieldValue, 5> values{{
         {Field::torihiki_mei, m_ui->Text1->text()},
         {Field::torihiki_add, m_ui->Text2->text()},
         {Field::torihiki_tel, m_ui->Text3->text()},
         {Field::torihiki_code, QVariant::fromValue(*code)},
         {Field::torihiki_post, m_ui->Text5->text()},
     }};
-    for (const auto &[field, value] : values) {
-        if (!m_data1->setValue(field, value)) {
-            m_data1->cancelUpdate();
-            return;
-        }
-    }
-    if (!m_data1->update()) {
-        reportWriteFailure(this, *m_data1, true);
-        m_data1->cancelUpdate();
+    if (const Status appended = appendRecord(*m_data1, Table::torihiki, values); !appended) {
+        reportWriteFailure(this, appended, true);
         return;
     }
-    if (!m_data1->setBookmark(m_data1->lastModified()))
-        return;
 
     m_ui->Text1->clear();
     m_ui->Text2->clear();

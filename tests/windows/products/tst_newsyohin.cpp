@@ -131,7 +131,7 @@ void TestNewsyohin::guideCoversProductFieldsUntilFirstLookup()
     for (const QLineEdit *panelField : w->findChild<QGroupBox *>(u"Frame1"_s)->findChildren<QLineEdit *>())
         QVERIFY2(panelField->text().isEmpty(), qPrintable(panelField->objectName()));
     // The panel's opening text is one the record source runs.
-    QCOMPARE(w->findChild<RecordSource *>(u"torihiki"_s)->lastError(), RecordSource::Error::None);
+    QCOMPARE(w->findChild<RecordSource *>(u"torihiki"_s)->status().code(), ErrorCode::None);
 
     // What the user sees at a product field's centre is the guide, not the field.
     QStringList covered = productFields;

@@ -149,7 +149,7 @@ void TestProductDeletion::unwritableCatalogueIsReported()
     deleteProduct();
     QCOMPARE(catcher.count(), 1);
     QCOMPARE(catcher.seen().constFirst().title, u"Merchalog"_s);
-    QVERIFY2(catcher.lastText().startsWith(u"商品を削除できませんでした。"_s), qPrintable(catcher.lastText()));
+    QVERIFY2(catcher.lastText().startsWith(u"削除できませんでした: "_s), qPrintable(catcher.lastText()));
     QVERIFY(m_window->data1()->hasCurrentRecord());
     m_db += u".moved"_s;
     QCOMPARE(storedNames().size(), 3);

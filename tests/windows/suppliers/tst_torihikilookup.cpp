@@ -123,7 +123,7 @@ void TestTorihikiLookup::opensBlank()
     QCOMPARE(QApplication::focusWidget(), m_window->findChild<QWidget *>(focus));
     QCOMPARE(fieldTexts(m_window, 6), QStringList(6));
     // The window's own opening text is one the record source runs.
-    QCOMPARE(m_window->findChild<RecordSource *>()->lastError(), RecordSource::Error::None);
+    QCOMPARE(m_window->findChild<RecordSource *>()->status().code(), ErrorCode::None);
 }
 
 void TestTorihikiLookup::actWithNothingFoundShowsMessage_data()
