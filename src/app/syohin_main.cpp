@@ -146,16 +146,16 @@ void Syohin_Main::setUpMenus()
     }
 
     // An open cell editor hands over its text first, so a switch or an export sees it.
-    const auto withGridEditFinished = [this](void (FileMenu::*command)()) {
+    const auto withGridEditFinished = [this](auto command) {
         return [this, command] {
             finishGridEdit();
-            (m_fileMenu->*command)();
+            command(m_fileMenu);
         };
     };
-    connect(m_ui->mnufileNew, &QAction::triggered, this, withGridEditFinished(&FileMenu::newDatabase));
-    connect(m_ui->mnufileOpen, &QAction::triggered, this, withGridEditFinished(&FileMenu::openCatalogue));
-    connect(m_ui->mnufileSave, &QAction::triggered, this, withGridEditFinished(&FileMenu::saveAs));
-    connect(m_ui->mnufileCSV, &QAction::triggered, this, withGridEditFinished(&FileMenu::exportCsv));
+    connect(m_ui->mnufileNew, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->newDatabase(); }));
+    connect(m_ui->mnufileOpen, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->openCatalogue(); }));
+    connect(m_ui->mnufileSave, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->saveAs(); }));
+    connect(m_ui->mnufileCSV, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->exportCsv(); }));
     connect(m_ui->mnufilePrintPro, &QAction::triggered, m_fileMenu, &FileMenu::printerSetup);
     connect(m_ui->mnufilePrint, &QAction::triggered, this,
             [this] { m_fileMenu->print(m_ui->centralwidget); });
