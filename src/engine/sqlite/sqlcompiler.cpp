@@ -25,7 +25,10 @@ QString quoteIdentifier(const QString &name)
 // written by another program) when the text it shows reads as the key. The matching rows
 // come from three lookups on the field's index, so that equality stays fast: the INTEGER, the
 // REALs near the key, and the texts and blobs (which sort after every number and are
-// normally none).
+// normally none). The lookup of the INTEGER keeps to the window (the index holds the rowid
+// after the value), so that each window costs what it holds, not what the whole table holds;
+// the other two look past the rowid ("+rowid"), so that SQLite seeks them in the index rather
+// than scanning the window for them.
 Result<CompiledQuery> compileConditions(const Statement &statement, const TableInfo &table)
 {
     CompiledQuery query;
@@ -70,7 +73,7 @@ Result<CompiledQuery> compileConditions(const Statement &statement, const TableI
             const QString from = u"SELECT rowid FROM "_s + quoteIdentifier(table.name) + u" WHERE "_s;
             QStringList lookups;
             if (integer) {
-                lookups << from + col + u" = ? AND typeof(%1) = 'integer'"_s.arg(col);
+                lookups << from + col + u" = ? AND typeof(%1) = 'integer' AND rowid BETWEEN ?1 AND ?2"_s.arg(col);
                 query.parameters.emplace_back(*integer);
             }
             // A REAL shows in SQLite's 15-digit form, which reads back to the key only within
@@ -78,11 +81,11 @@ Result<CompiledQuery> compileConditions(const Statement &statement, const TableI
             const double value = double(number->units()) / double(Currency::unitsPerOne);
             const double slack = 1.0 / double(Currency::unitsPerOne) + std::abs(value) * 1e-13;
             lookups << from + col + u" BETWEEN CAST(? AS REAL) AND CAST(? AS REAL) AND typeof(%1) = 'real'"
-                                     " AND merch_numkey(%1) = ?"_s.arg(col);
+                                     " AND merch_numkey(%1) = ? AND +rowid BETWEEN ?1 AND ?2"_s.arg(col);
             query.parameters.emplace_back(QString::number(value - slack, 'g', 17));
             query.parameters.emplace_back(QString::number(value + slack, 'g', 17));
             query.parameters.emplace_back(number->units());
-            lookups << from + col + u" >= '' AND merch_numkey(%1) = ?"_s.arg(col);
+            lookups << from + col + u" >= '' AND merch_numkey(%1) = ? AND +rowid BETWEEN ?1 AND ?2"_s.arg(col);
             query.parameters.emplace_back(number->units());
             parts << u"rowid IN ("_s + lookups.join(u" UNION ALL "_s) + u')';
             continue;

@@ -140,9 +140,14 @@ QString SqliteStatement::text(int column) const
 
 QByteArray SqliteStatement::bytes(int column) const
 {
+    return bytesView(column).toByteArray();
+}
+
+QByteArrayView SqliteStatement::bytesView(int column) const
+{
     const void *data = type(column) == SQLITE_BLOB ? sqlite3_column_blob(m_stmt, column)
                                                    : static_cast<const void *>(sqlite3_column_text(m_stmt, column));
-    return QByteArray(static_cast<const char *>(data), sqlite3_column_bytes(m_stmt, column));
+    return QByteArrayView(static_cast<const char *>(data), sqlite3_column_bytes(m_stmt, column));
 }
 
 int executeSql(sqlite3 *db, const char *sql)

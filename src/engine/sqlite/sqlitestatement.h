@@ -2,6 +2,7 @@
 
 #include <QAnyStringView>
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QVariant>
 
@@ -60,6 +61,8 @@ public:
     QString text(int column) const;
     // The bytes of a text or blob.
     QByteArray bytes(int column) const;
+    // The same without a copy: valid until the statement steps, resets or goes.
+    QByteArrayView bytesView(int column) const;
 
     int type(QAnyStringView name) const { return type(columnIndex(name)); }
     std::int64_t int64(QAnyStringView name) const { return int64(columnIndex(name)); }

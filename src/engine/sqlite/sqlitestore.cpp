@@ -48,11 +48,11 @@ QVariant columnValue(const SqliteStatement &stmt, int index, Kind kind)
         if (value >= INT16_MIN && value <= INT16_MAX)
             return int(value);
     }
-    const QByteArray utf8 = stmt.bytes(index);
+    const QByteArrayView utf8 = stmt.bytesView(index);
     QString shown = QString::fromUtf8(utf8);
     // Malformed UTF-8 reads the way search reads it.
     if (shown.contains(QChar::ReplacementCharacter))
-        shown = decodeStoredText(utf8.constData(), int(utf8.size()));
+        shown = decodeStoredText(utf8.data(), int(utf8.size()));
     return shown;
 }
 
@@ -78,7 +78,7 @@ void appendStored(QByteArray &out, const SqliteStatement &stmt, int index)
     }
     case SQLITE_TEXT:
     case SQLITE_BLOB: {
-        const QByteArray bytes = stmt.bytes(index);
+        const QByteArrayView bytes = stmt.bytesView(index);
         const int size = int(bytes.size());
         append(&size, sizeof size);
         out += bytes;
@@ -184,12 +184,12 @@ Result<std::vector<Bookmark>> SqliteStore::selectKeys(const TableInfo &table, co
         low = range.int64(0);
         high = range.int64(1);
     }
-    QString sql = u"SELECT rowid FROM "_s + name + u" WHERE rowid BETWEEN ? AND ?"_s;
+    QString sql = u"SELECT rowid FROM "_s + name + u" WHERE rowid BETWEEN ?1 AND ?2"_s;
     if (!query->where.isEmpty())
         sql += u" AND ("_s + query->where + u')';
     sql += u" ORDER BY rowid"_s;
     SqliteStatement stmt(db, sql);
-    if (!bindParameters(stmt, query->parameters, 3))
+    if (!bindParameters(stmt, query->parameters))
         return failure(stmt.error(), ErrorCode::ReadFailed, Failed::reading);
     quint64 window = 8192;
     for (;;) {
