@@ -142,7 +142,7 @@ bool TestHostileFiles::protect(const QString &path)
 void TestHostileFiles::foreignFilesAreRefusedUntouched_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("expected"); // OpenError
+    QTest::addColumn<int>("expected"); // ErrorCode
     QTest::addColumn<QString>("reason"); // part of the message
     const QString notOurs = u"データベースファイルではありません"_s;
     QTest::newRow("missing") << u"missing"_s << int(ErrorCode::Missing) << u"見つかりません"_s;

@@ -35,17 +35,17 @@ enum class EditMode {
 //
 // A write (a stored edit, a deletion) only ever touches the record that was read: it is
 // refused (Conflict) when the record has meanwhile been deleted or any of its stored values
-// changed elsewhere.
+// changed elsewhere. The current record keeps the values it was read with for that check.
+// Rows found deleted leave the list (a row of the model is removed later, never while a view
+// reads it). Where the rows live is the store's business (see CatalogueStore).
 //
 // Every operation that can fail returns a Status (see result.h) and keeps it as status(),
-// also the failures that happen where no caller sees a result (a grid's edit, a row
-// change the grid asks for): OpenFailed codes (isOpenFailure) when the catalogue cannot be
-// opened, BadStatement, NoCurrentRecord, InvalidValue (status().field() names the field),
+// also the failures that happen where no caller sees a result (a grid's edit, a row change
+// the grid asks for): an open failure (isOpenFailure) when the catalogue cannot be opened,
+// BadStatement, NoCurrentRecord, InvalidValue (status().field() names the field),
 // ReadFailed, WriteFailed, Busy (another program kept the catalogue busy beyond the wait;
 // nothing was stored or read, pending edits stay) and Conflict (nothing was stored, pending
-// edits are dropped and the record shows as it now stands). The current record keeps the values it was read with for that check.
-// Rows found deleted leave the list (a row of the model is removed later, never while a view
-// reads it).
+// edits are dropped and the record shows as it now stands).
 //
 // As a table model it has one column per result field, headed by the field name; cells are
 // editable; rows are never added or removed through the model.
