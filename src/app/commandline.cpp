@@ -1,6 +1,6 @@
 #include "app/commandline.h"
 
-#include "help/versioninfo.h"
+#include "windows/help/versioninfo.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
