@@ -362,8 +362,9 @@ bool shuffleProductColumns(const QString &path)
 {
     return execSql(path, QStringLiteral(
         "CREATE TABLE shuffled (bumon_AU CURRENCY, syohin_JAN CURRENCY, syohin_torihiki TEXT, syohin_mei TEXT, "
-        "bumon_code CURRENCY, syohin_sale CURRENCY, syohin_EOStani SMALLINT, syohin_master CURRENCY, "
-        "syohin_torihikicode CURRENCY, syohin_genka CURRENCY, syohin_EOS CURRENCY);"
+        "bumon_code CURRENCY, syohin_id INTEGER PRIMARY KEY AUTOINCREMENT, syohin_sale CURRENCY, "
+        "syohin_EOStani SMALLINT, syohin_master CURRENCY, syohin_torihikicode CURRENCY, syohin_genka CURRENCY, "
+        "syohin_EOS CURRENCY);"
         "INSERT INTO shuffled (rowid, bumon_AU, syohin_JAN, syohin_torihiki, syohin_mei, bumon_code, syohin_sale, "
         "syohin_EOStani, syohin_master, syohin_torihikicode, syohin_genka, syohin_EOS) SELECT rowid, bumon_AU, "
         "syohin_JAN, syohin_torihiki, syohin_mei, bumon_code, syohin_sale, syohin_EOStani, syohin_master, "

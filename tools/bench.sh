@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything, makes a catalogue of 1,000,000 products (once; kept in build/), and runs
-# the search and CSV-export benchmarks beside the sqlite3 shell.
+# Builds everything, makes a catalogue of 1,000,000 products and one of 3,000,000 (once each;
+# kept in build/), runs the search and CSV-export benchmarks beside the sqlite3 shell, and an
+# export of the large catalogue while a second program stores products.
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
@@ -9,7 +11,13 @@ if [ ! -f "$catalogue" ]; then
     echo "Generating $catalogue (1,000,000 products, 5,000 suppliers, 300 departments)..."
     build/bench/generate_catalogue "$catalogue" 1000000 5000 300
 fi
+large=build/bench-3m.mdb
+if [ ! -f "$large" ]; then
+    echo "Generating $large (3,000,000 products; a few minutes)..."
+    build/bench/generate_catalogue "$large" 3000000 5000 300
+fi
 status=0
 build/bench/bench_search "$catalogue" 5 || status=1
 build/bench/bench_csv "$catalogue" 3 || status=1
+build/bench/bench_concurrent "$large" || status=1
 exit $status

@@ -74,6 +74,10 @@ QString FieldBinder::storeFailureMessage(const RecordSource &source, const QStri
     }
     case RecordSource::Error::WriteFailed:
         return u"変更を保存できませんでした。データベースに書き込めません。\n%1"_s.arg(source.errorString());
+    case RecordSource::Error::Busy:
+        return source.errorString() + u'\n' + busyAdvice(source.hasPendingEdits());
+    case RecordSource::Error::Conflict:
+        return source.errorString();
     default:
         return {};
     }
@@ -81,11 +85,11 @@ QString FieldBinder::storeFailureMessage(const RecordSource &source, const QStri
 
 bool FieldBinder::reportStoreFailure(QWidget *messageParent)
 {
-    const auto error = m_source->lastError();
-    if (error != RecordSource::Error::InvalidValue && error != RecordSource::Error::WriteFailed)
-        return false;
     const Binding *binding = bindingFor(m_source->errorField());
-    showMessage(messageParent, storeFailureMessage(*m_source, binding ? binding->label : QString()));
+    const QString message = storeFailureMessage(*m_source, binding ? binding->label : QString());
+    if (message.isEmpty())
+        return false;
+    showMessage(messageParent, message);
     if (binding && binding->edit)
         binding->edit->setFocus(Qt::OtherFocusReason);
     return true;

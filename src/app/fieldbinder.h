@@ -33,8 +33,9 @@ public:
     // field, which gets the focus and keeps its text) and returns false.
     bool commit(QWidget *messageParent);
 
-    // After a record-source call failed because a pending edit could not be stored, shows the
-    // message and focuses the field. Returns true when the failure was of that sort.
+    // After a record-source call failed because a pending edit could not be stored (or the
+    // catalogue was busy), shows the message and focuses the field. Returns true when the
+    // failure was of that sort.
     bool reportStoreFailure(QWidget *messageParent);
 
     // Abandons pending edits of the current record and shows the stored values again.

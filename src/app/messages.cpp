@@ -18,12 +18,27 @@ void showMessage(QWidget *parent, const QString &text)
     box.exec();
 }
 
-bool reportWriteFailure(QWidget *parent, const RecordSource &source)
+bool reportWriteFailure(QWidget *parent, const RecordSource &source, bool inputKept)
 {
-    if (source.lastError() != RecordSource::Error::WriteFailed)
+    switch (source.lastError()) {
+    case RecordSource::Error::WriteFailed:
+        showMessage(parent, u"データベースに書き込めませんでした。\n%1"_s.arg(source.errorString()));
+        return true;
+    case RecordSource::Error::Busy:
+        showMessage(parent, u"データベースに書き込めませんでした。\n%1\n%2"_s.arg(source.errorString(), busyAdvice(inputKept)));
+        return true;
+    case RecordSource::Error::Conflict:
+        showMessage(parent, source.errorString());
+        return true;
+    default:
         return false;
-    showMessage(parent, u"データベースに書き込めませんでした。\n%1"_s.arg(source.errorString()));
-    return true;
+    }
+}
+
+QString busyAdvice(bool inputKept)
+{
+    return inputKept ? u"入力した内容はそのまま残っています。しばらくしてからもう一度お試しください。"_s
+                     : u"しばらくしてからもう一度お試しください。"_s;
 }
 
 } // namespace Merchalog

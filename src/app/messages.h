@@ -15,7 +15,12 @@ inline constexpr QLatin1StringView applicationTitle{"Merchalog"};
 void showMessage(QWidget *parent, const QString &text);
 
 // After a record-source call failed: when the file refused the change (read-only, moved away,
-// busy), says so and returns true; other failures stay silent and return false.
-bool reportWriteFailure(QWidget *parent, const RecordSource &source);
+// busy) or the record was changed or deleted elsewhere, says so and returns true; other
+// failures stay silent and return false. inputKept: the window keeps what the user typed
+// for another try, and the message says so when the catalogue was busy.
+bool reportWriteFailure(QWidget *parent, const RecordSource &source, bool inputKept = false);
+
+// What to do about a catalogue another program keeps busy, after the reason.
+QString busyAdvice(bool inputKept);
 
 } // namespace Merchalog

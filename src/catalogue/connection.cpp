@@ -132,6 +132,12 @@ std::optional<TableInfo> readTable(sqlite3 *db, QLatin1StringView name)
         ColumnInfo column;
         column.name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1)));
         const QString declared = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 2)));
+        // The key column is the table's INTEGER PRIMARY KEY; it identifies rows and is no field.
+        if (column.name.compare(keyFieldOf(table.name), Qt::CaseInsensitive) == 0 && sqlite3_column_int(stmt, 5) == 1
+            && declared.compare(u"INTEGER"_s, Qt::CaseInsensitive) == 0) {
+            table.key = column.name;
+            continue;
+        }
         column.kind = kindFromDeclaredType(declared).value_or(Kind::Text);
         table.columns.push_back(column);
     }
@@ -234,6 +240,16 @@ OpenError Connection::check(const QString &fileName)
     }
     sqlite3_close_v2(db);
     return result;
+}
+
+std::vector<std::pair<QString, FileIdentity>> Connection::openFiles()
+{
+    std::vector<std::pair<QString, FileIdentity>> files;
+    for (const auto &[path, weak] : registry()) {
+        if (const auto connection = weak.lock())
+            files.emplace_back(connection->m_filePath, connection->m_identity);
+    }
+    return files;
 }
 
 bool Connection::isReadOnly() const

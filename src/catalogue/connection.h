@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -21,11 +22,13 @@ struct ColumnInfo
     Kind kind = Kind::Text;
 };
 
-// The columns of one table in the file's own order.
+// The columns of one table in the file's own order, without its key column.
 struct TableInfo
 {
     QString name;
     std::vector<ColumnInfo> columns;
+    // The key column (format 2), an alias of the rowid; empty when the table has none.
+    QString key;
 
     // Index of a column, matched without regard to case; -1 when absent.
     int indexOf(QAnyStringView column) const;
@@ -64,6 +67,9 @@ public:
 
     // Tells whether a file is a catalogue, without keeping it open and without creating it.
     static OpenError check(const QString &fileName);
+
+    // The path and identity of every file a connection has open now (see writeguard.h).
+    static std::vector<std::pair<QString, FileIdentity>> openFiles();
 
     sqlite3 *handle() const { return m_db; }
     QString filePath() const { return m_filePath; }

@@ -4,6 +4,7 @@
 #include "catalogue/statement.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 
 #include <sqlite3.h>
 
@@ -17,6 +18,11 @@ namespace {
 
 // Cached rows are dropped wholesale past this many; the grid reads only what it shows.
 constexpr qsizetype maxCachedRows = 4096;
+
+// The longest one read of a long result holds the catalogue: a program waiting to write
+// waits about this long at most. Rows are read ahead at most this many at a time.
+constexpr qint64 readSliceNs = 10'000'000;
+constexpr std::size_t maxSliceRows = 2048;
 
 QString quoteIdentifier(const QString &name)
 {
@@ -182,6 +188,95 @@ bool prepare(sqlite3 *db, const QString &sql, StatementGuard &stmt)
     return sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), stmt.out(), nullptr) == SQLITE_OK;
 }
 
+bool isBusy(int rc)
+{
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
+// Adds one column's value exactly as stored (its type and bytes) to a row's fingerprint. Call
+// before anything converts the column.
+void appendStored(QByteArray &out, sqlite3_stmt *stmt, int index)
+{
+    const int type = sqlite3_column_type(stmt, index);
+    out += char(type);
+    const auto append = [&out](const void *data, qsizetype size) {
+        out.append(static_cast<const char *>(data), size);
+    };
+    switch (type) {
+    case SQLITE_INTEGER: {
+        const sqlite3_int64 value = sqlite3_column_int64(stmt, index);
+        append(&value, sizeof value);
+        break;
+    }
+    case SQLITE_FLOAT: {
+        const double value = sqlite3_column_double(stmt, index);
+        append(&value, sizeof value);
+        break;
+    }
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+        const void *data = type == SQLITE_TEXT ? static_cast<const void *>(sqlite3_column_text(stmt, index))
+                                               : sqlite3_column_blob(stmt, index);
+        const int size = sqlite3_column_bytes(stmt, index);
+        append(&size, sizeof size);
+        append(data, size);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// Reads the rowids of the rows a query selects, in order. The rowid range is read in windows
+// sized so that each takes about a slice, whatever share of its rows the conditions select;
+// between windows the catalogue is free for writers. Returns SQLITE_DONE or the failure.
+int selectKeys(sqlite3 *db, const QString &table, const CompiledQuery &query, std::vector<Bookmark> *keys)
+{
+    Bookmark low = 0;
+    Bookmark high = 0;
+    {
+        StatementGuard range;
+        // One query for each, so that both are looked up rather than scanned for.
+        if (!prepare(db, u"SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)"_s.arg(table), range))
+            return sqlite3_errcode(db);
+        const int rc = sqlite3_step(range.get());
+        if (rc != SQLITE_ROW)
+            return rc;
+        if (sqlite3_column_type(range.get(), 0) == SQLITE_NULL)
+            return SQLITE_DONE;
+        low = sqlite3_column_int64(range.get(), 0);
+        high = sqlite3_column_int64(range.get(), 1);
+    }
+    QString sql = u"SELECT rowid FROM "_s + table + u" WHERE rowid BETWEEN ? AND ?"_s;
+    if (!query.where.isEmpty())
+        sql += u" AND ("_s + query.where + u')';
+    sql += u" ORDER BY rowid"_s;
+    StatementGuard stmt;
+    if (!prepare(db, sql, stmt) || !bindParameters(stmt.get(), query.parameters, 3))
+        return sqlite3_errcode(db);
+    quint64 window = 8192;
+    for (;;) {
+        // Unsigned, so that no window overflows whatever rowids the file holds.
+        const Bookmark last = quint64(high) - quint64(low) < window ? high : Bookmark(quint64(low) + window - 1);
+        sqlite3_bind_int64(stmt.get(), 1, low);
+        sqlite3_bind_int64(stmt.get(), 2, last);
+        QElapsedTimer timer;
+        timer.start();
+        int rc;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
+            keys->push_back(sqlite3_column_int64(stmt.get(), 0));
+        sqlite3_reset(stmt.get()); // ends the read: a waiting writer gets its turn
+        if (rc != SQLITE_DONE || last == high)
+            return rc;
+        low = last + 1;
+        const qint64 took = timer.nsecsElapsed();
+        if (took < readSliceNs / 4 && window < (quint64(1) << 62))
+            window *= 2;
+        else if (took > readSliceNs && window > 64)
+            window /= 2;
+    }
+}
+
 } // namespace
 
 RecordSource::RecordSource(QObject *parent)
@@ -207,6 +302,15 @@ void RecordSource::fail(Error error, const QString &message, const QString &fiel
     m_error = error;
     m_errorString = message;
     m_errorField = field;
+}
+
+void RecordSource::failSqlite(const Connection &connection, int rc, Error error, const QString &what)
+{
+    const QString path = QDir::toNativeSeparators(connection.filePath());
+    if (isBusy(rc))
+        fail(Error::Busy, u"カタログファイル %1 は他のプログラムが使用中です。"_s.arg(path));
+    else
+        fail(error, u"%1: %2 (%3)"_s.arg(what, path, connection.lastSqliteError()));
 }
 
 void RecordSource::clearError()
@@ -239,6 +343,8 @@ bool RecordSource::refresh()
         m_keys.clear();
         m_keysSorted = true;
         m_cache.clear();
+        m_gone.clear();
+        m_read = {};
         m_current = -1;
         m_editMode = EditMode::None;
         m_pending = {};
@@ -260,37 +366,33 @@ bool RecordSource::refresh()
         return false;
     }
 
-    QString sql = u"SELECT rowid FROM "_s + quoteIdentifier(table->name);
-    if (!query->where.isEmpty())
-        sql += u" WHERE "_s + query->where;
-    sql += u" ORDER BY rowid"_s;
-
     std::vector<Bookmark> keys;
-    {
-        StatementGuard stmt;
-        if (!prepare(connection->handle(), sql, stmt) || !bindParameters(stmt.get(), query->parameters)) {
-            fail(Error::ReadFailed, connection->lastSqliteError());
-            return false;
-        }
-        int rc;
-        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
-            keys.push_back(sqlite3_column_int64(stmt.get(), 0));
-        if (rc != SQLITE_DONE) {
-            fail(Error::ReadFailed, connection->lastSqliteError());
-            return false;
-        }
+    const int rc = selectKeys(connection->handle(), quoteIdentifier(table->name), *query, &keys);
+    if (rc != SQLITE_DONE) {
+        failSqlite(*connection, rc, Error::ReadFailed, u"カタログファイルを読み込めませんでした"_s);
+        return false;
     }
     keys.shrink_to_fit();
+
+    QStringList names;
+    for (const ColumnInfo &column : table->columns)
+        names << quoteIdentifier(column.name);
 
     beginResetModel();
     m_connection = std::move(connection);
     m_table = table;
+    m_selectList = names.join(u", "_s);
+    m_blank = Row(names.size());
     m_keys = std::move(keys);
     m_keysSorted = true;
     m_cache.clear();
+    m_gone.clear();
+    m_read = {};
     m_current = m_keys.empty() ? -1 : 0;
     m_editMode = EditMode::None;
     m_pending = {};
+    if (m_current >= 0)
+        readCurrent();
     endResetModel();
     Q_EMIT currentRowChanged(m_current);
     return true;
@@ -313,6 +415,9 @@ void RecordSource::setCurrent(int row)
 {
     const int previous = m_current;
     m_current = row;
+    // What is read now is what a later write of this record checks against.
+    if (row >= 0)
+        readCurrent();
     if (previous >= 0 && previous < recordCount())
         Q_EMIT headerDataChanged(Qt::Vertical, previous, previous);
     if (row >= 0)
@@ -366,8 +471,11 @@ bool RecordSource::edit()
         fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
         return false;
     }
-    if (m_editMode == EditMode::None)
+    if (m_editMode == EditMode::None) {
+        if (!m_read.valid || m_read.key != m_keys[std::size_t(m_current)])
+            readCurrent();
         m_editMode = EditMode::Editing;
+    }
     return true;
 }
 
@@ -415,42 +523,30 @@ bool RecordSource::update()
 
     QList<int> columns = values.keys();
     std::sort(columns.begin(), columns.end());
-    QString sql;
+    sqlite3 *db = m_connection->handle();
+    const QString table = quoteIdentifier(m_table->name);
+
     if (m_editMode == EditMode::Adding) {
         QStringList names, marks;
         for (int column : columns) {
             names << quoteIdentifier(fieldName(column));
             marks << u"?"_s;
         }
-        sql = names.isEmpty()
-            ? u"INSERT INTO %1 DEFAULT VALUES"_s.arg(quoteIdentifier(m_table->name))
-            : u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(quoteIdentifier(m_table->name), names.join(u", "_s),
-                                                       marks.join(u", "_s));
-    } else {
-        QStringList sets;
-        for (int column : columns)
-            sets << quoteIdentifier(fieldName(column)) + u" = ?"_s;
-        sql = u"UPDATE %1 SET %2 WHERE rowid = ?"_s.arg(quoteIdentifier(m_table->name), sets.join(u", "_s));
-    }
-
-    sqlite3 *db = m_connection->handle();
-    StatementGuard stmt;
-    if (!prepare(db, sql, stmt)) {
-        fail(Error::WriteFailed, m_connection->lastSqliteError());
-        return false;
-    }
-    int position = 1;
-    for (int column : columns)
-        bindValue(stmt.get(), position++, values.value(column));
-    const Bookmark key = m_editMode == EditMode::Editing ? m_keys[std::size_t(m_current)] : 0;
-    if (m_editMode == EditMode::Editing)
-        sqlite3_bind_int64(stmt.get(), position, key);
-    if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
-        fail(Error::WriteFailed, u"変更を保存できませんでした: %1"_s.arg(m_connection->lastSqliteError()));
-        return false;
-    }
-
-    if (m_editMode == EditMode::Adding) {
+        const QString sql = names.isEmpty()
+            ? u"INSERT INTO %1 DEFAULT VALUES"_s.arg(table)
+            : u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(table, names.join(u", "_s), marks.join(u", "_s));
+        StatementGuard stmt;
+        int rc = prepare(db, sql, stmt) ? SQLITE_OK : sqlite3_errcode(db);
+        if (rc == SQLITE_OK) {
+            int position = 1;
+            for (int column : columns)
+                bindValue(stmt.get(), position++, values.value(column));
+            rc = sqlite3_step(stmt.get());
+        }
+        if (rc != SQLITE_DONE) {
+            failSqlite(*m_connection, rc, Error::WriteFailed, u"変更を保存できませんでした"_s);
+            return false;
+        }
         m_lastModified = sqlite3_last_insert_rowid(db);
         m_editMode = EditMode::None;
         m_pending = {};
@@ -458,20 +554,112 @@ bool RecordSource::update()
         return true;
     }
 
-    const bool stillThere = sqlite3_changes(db) > 0;
-    m_cache.remove(key);
+    const QString what = u"変更を保存できませんでした"_s;
+    if (!beginWrite(what))
+        return false;
+    if (!checkCurrentUnchanged(false))
+        return false;
+    QStringList sets;
+    for (int column : columns)
+        sets << quoteIdentifier(fieldName(column)) + u" = ?"_s;
+    const Bookmark key = m_keys[std::size_t(m_current)];
+    ReadRecord stored{key, {}, {}, false};
+    {
+        StatementGuard stmt;
+        int rc = prepare(db, u"UPDATE %1 SET %2 WHERE rowid = ?"_s.arg(table, sets.join(u", "_s)), stmt)
+            ? SQLITE_OK : sqlite3_errcode(db);
+        if (rc == SQLITE_OK) {
+            int position = 1;
+            for (int column : columns)
+                bindValue(stmt.get(), position++, values.value(column));
+            sqlite3_bind_int64(stmt.get(), position, key);
+            rc = sqlite3_step(stmt.get());
+        }
+        // Read back what was stored: the record as this record source now knows it.
+        if (rc == SQLITE_DONE && readRow(key, &stored.values, &stored.stored) != ReadResult::Found)
+            rc = sqlite3_errcode(db) == SQLITE_OK ? SQLITE_ERROR : sqlite3_errcode(db);
+        if (rc != SQLITE_DONE) {
+            failSqlite(*m_connection, rc, Error::WriteFailed, what);
+            rollbackWrite();
+            return false;
+        }
+    }
+    if (!commitWrite(what))
+        return false;
+
+    stored.valid = true;
+    m_read = stored;
+    m_cache.insert(key, stored.values);
     m_editMode = EditMode::None;
     m_pending = {};
+    m_lastModified = key;
     Q_EMIT dataChanged(index(m_current, 0), index(m_current, columnCount() - 1));
     Q_EMIT headerDataChanged(Qt::Vertical, m_current, m_current);
     Q_EMIT currentValuesChanged();
-    if (!stillThere) {
-        // The record was removed through another record source: the edit has nowhere to go.
-        fail(Error::WriteFailed, u"このレコードは削除されているため、変更を保存できませんでした。"_s);
+    return true;
+}
+
+bool RecordSource::beginWrite(const QString &what)
+{
+    const int rc = sqlite3_exec(m_connection->handle(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        return true;
+    failSqlite(*m_connection, rc, Error::WriteFailed, what);
+    return false;
+}
+
+bool RecordSource::commitWrite(const QString &what)
+{
+    const int rc = sqlite3_exec(m_connection->handle(), "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        return true;
+    failSqlite(*m_connection, rc, Error::WriteFailed, what);
+    rollbackWrite();
+    return false;
+}
+
+void RecordSource::rollbackWrite()
+{
+    sqlite3 *db = m_connection->handle();
+    if (!sqlite3_get_autocommit(db))
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool RecordSource::checkCurrentUnchanged(bool deletion)
+{
+    const Bookmark key = m_keys[std::size_t(m_current)];
+    ReadRecord now{key, {}, {}, false};
+    const ReadResult result = readRow(key, &now.values, &now.stored);
+    if (result == ReadResult::Found && m_read.valid && m_read.key == key && now.stored == m_read.stored)
+        return true;
+    if (result == ReadResult::Failed) {
+        failSqlite(*m_connection, sqlite3_errcode(m_connection->handle()), Error::WriteFailed,
+                   deletion ? u"削除できませんでした"_s : u"変更を保存できませんでした"_s);
+        rollbackWrite();
         return false;
     }
-    m_lastModified = key;
-    return true;
+    rollbackWrite();
+
+    // Deleted, or changed by someone else since it was read: nothing is stored, the pending
+    // edits go, and the record shows as it now stands (a deleted one leaves the list).
+    const bool gone = result == ReadResult::Gone;
+    const QString action = deletion ? u"削除"_s : u"変更を保存"_s;
+    fail(Error::Conflict, (gone ? u"このレコードは削除されているため、%1できませんでした。"_s
+                                : u"このレコードは他で変更されているため、%1できませんでした。"_s).arg(action));
+    m_editMode = EditMode::None;
+    m_pending = {};
+    if (gone) {
+        m_read = {key, {}, {}, false};
+        noteGone(key);
+    } else {
+        now.valid = true;
+        m_read = now;
+        m_cache.insert(key, now.values);
+    }
+    Q_EMIT dataChanged(index(m_current, 0), index(m_current, columnCount() - 1));
+    Q_EMIT headerDataChanged(Qt::Vertical, m_current, m_current);
+    Q_EMIT currentValuesChanged();
+    return false;
 }
 
 void RecordSource::cancelUpdate()
@@ -484,6 +672,9 @@ void RecordSource::cancelUpdate()
         Q_EMIT headerDataChanged(Qt::Vertical, m_current, m_current);
     }
     Q_EMIT currentValuesChanged();
+    // A record found deleted while it had edits can leave the list now.
+    if (!m_gone.isEmpty())
+        postDrop();
 }
 
 bool RecordSource::checkWritable()
@@ -515,24 +706,39 @@ bool RecordSource::deleteCurrent()
     }
     if (!checkWritable())
         return false;
+    const QString what = u"削除できませんでした"_s;
+    if (!beginWrite(what))
+        return false;
+    if (!checkCurrentUnchanged(true))
+        return false;
     const Bookmark key = m_keys[std::size_t(m_current)];
-    StatementGuard stmt;
-    if (!prepare(m_connection->handle(), u"DELETE FROM %1 WHERE rowid = ?"_s.arg(quoteIdentifier(m_table->name)), stmt)) {
-        fail(Error::WriteFailed, m_connection->lastSqliteError());
-        return false;
+    {
+        StatementGuard stmt;
+        sqlite3 *db = m_connection->handle();
+        int rc = prepare(db, u"DELETE FROM %1 WHERE rowid = ?"_s.arg(quoteIdentifier(m_table->name)), stmt)
+            ? SQLITE_OK : sqlite3_errcode(db);
+        if (rc == SQLITE_OK) {
+            sqlite3_bind_int64(stmt.get(), 1, key);
+            rc = sqlite3_step(stmt.get());
+        }
+        if (rc != SQLITE_DONE) {
+            failSqlite(*m_connection, rc, Error::WriteFailed, what);
+            rollbackWrite();
+            return false;
+        }
     }
-    sqlite3_bind_int64(stmt.get(), 1, key);
-    if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
-        fail(Error::WriteFailed, u"削除できませんでした: %1"_s.arg(m_connection->lastSqliteError()));
+    if (!commitWrite(what))
         return false;
-    }
-    // The result is not re-run: the row stays in the list and reads blank.
+    // The result is not re-run: the row leaves the list and nothing is current.
     m_editMode = EditMode::None;
     m_pending = {};
     m_cache.remove(key);
     const int row = m_current;
-    Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
     setCurrent(-1);
+    m_read = {};
+    beginRemoveRows({}, row, row);
+    m_keys.erase(m_keys.begin() + row);
+    endRemoveRows();
     return true;
 }
 
@@ -595,37 +801,154 @@ int RecordSource::fieldIndex(QAnyStringView name) const
     return m_table ? m_table->indexOf(name) : -1;
 }
 
-Row RecordSource::readRow(Bookmark key) const
+RecordSource::ReadResult RecordSource::readRow(Bookmark key, Row *row, QByteArray *stored) const
 {
-    Row row;
+    row->clear();
     if (!m_connection || !m_table)
-        return row;
-    const int columns = fieldCount();
+        return ReadResult::Failed;
     StatementGuard stmt;
-    if (prepare(m_connection->handle(), u"SELECT * FROM %1 WHERE rowid = ?"_s.arg(quoteIdentifier(m_table->name)), stmt)) {
-        sqlite3_bind_int64(stmt.get(), 1, key);
-        if (sqlite3_step(stmt.get()) == SQLITE_ROW && sqlite3_column_count(stmt.get()) >= columns) {
-            row.reserve(columns);
-            for (int c = 0; c < columns; ++c)
-                row << columnValue(stmt.get(), c, fieldKind(c));
-            return row;
-        }
+    if (!prepare(m_connection->handle(), u"SELECT %1 FROM %2 WHERE rowid = ?"_s
+                                             .arg(m_selectList, quoteIdentifier(m_table->name)), stmt))
+        return ReadResult::Failed;
+    sqlite3_bind_int64(stmt.get(), 1, key);
+    const int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_DONE)
+        return ReadResult::Gone;
+    if (rc != SQLITE_ROW)
+        return ReadResult::Failed;
+    const int columns = fieldCount();
+    row->reserve(columns);
+    for (int c = 0; c < columns; ++c) {
+        if (stored)
+            appendStored(*stored, stmt.get(), c);
+        *row << columnValue(stmt.get(), c, fieldKind(c));
     }
-    // Removed meanwhile (or unreadable): a blank row.
-    for (int c = 0; c < columns; ++c)
-        row << QVariant();
-    return row;
+    return ReadResult::Found;
+}
+
+void RecordSource::readCurrent() const
+{
+    const Bookmark key = m_keys[std::size_t(m_current)];
+    m_read = {key, {}, {}, false};
+    if (m_gone.contains(key))
+        return;
+    switch (readRow(key, &m_read.values, &m_read.stored)) {
+    case ReadResult::Found:
+        m_read.valid = true;
+        if (m_cache.size() >= maxCachedRows)
+            m_cache.clear();
+        m_cache.insert(key, m_read.values);
+        break;
+    case ReadResult::Gone:
+        noteGone(key);
+        break;
+    case ReadResult::Failed:
+        break; // read again when next shown
+    }
 }
 
 const Row &RecordSource::cachedRow(int index) const
 {
     const Bookmark key = m_keys[std::size_t(index)];
+    if (index == m_current) {
+        if (!m_read.valid || m_read.key != key)
+            readCurrent();
+        return m_read.valid ? m_read.values : m_blank;
+    }
+    if (m_gone.contains(key))
+        return m_blank;
     auto it = m_cache.constFind(key);
     if (it != m_cache.constEnd())
         return *it;
-    if (m_cache.size() >= maxCachedRows)
-        m_cache.clear();
-    return *m_cache.insert(key, readRow(key));
+    Row row;
+    switch (readRow(key, &row)) {
+    case ReadResult::Found:
+        if (m_cache.size() >= maxCachedRows)
+            m_cache.clear();
+        return *m_cache.insert(key, std::move(row));
+    case ReadResult::Gone:
+        noteGone(key);
+        break;
+    case ReadResult::Failed:
+        break; // read again when next shown
+    }
+    return m_blank;
+}
+
+void RecordSource::noteGone(Bookmark key) const
+{
+    m_gone.insert(key);
+    m_cache.remove(key);
+    postDrop();
+}
+
+void RecordSource::postDrop() const
+{
+    if (m_dropPosted)
+        return;
+    m_dropPosted = true;
+    // Never from inside a view's read: the rows go once control is back in the event loop.
+    QMetaObject::invokeMethod(const_cast<RecordSource *>(this), &RecordSource::dropGoneRows, Qt::QueuedConnection);
+}
+
+void RecordSource::dropGoneRows()
+{
+    m_dropPosted = false;
+    if (m_visiting || m_gone.isEmpty())
+        return;
+    // A record with pending edits stays until storing them tells the user it is gone.
+    const Bookmark kept = m_editMode == EditMode::Editing && m_current >= 0 ? m_keys[std::size_t(m_current)] : 0;
+    QSet<Bookmark> gone;
+    gone.swap(m_gone);
+    if (kept && gone.remove(kept))
+        m_gone.insert(kept);
+
+    std::vector<std::pair<int, int>> ranges; // first and last row of each run of gone rows
+    for (int row = 0; row < recordCount(); ++row) {
+        if (!gone.contains(m_keys[std::size_t(row)]))
+            continue;
+        if (!ranges.empty() && ranges.back().second == row - 1)
+            ranges.back().second = row;
+        else
+            ranges.emplace_back(row, row);
+    }
+    if (ranges.empty())
+        return;
+    const int previous = m_current;
+    int current = m_current;
+    for (const auto &[first, last] : ranges) {
+        if (current >= first && current <= last)
+            current = -1;
+    }
+    if (current >= 0) {
+        const int before = current;
+        for (const auto &[first, last] : ranges) {
+            if (last < before)
+                current -= last - first + 1;
+        }
+    }
+    if (current < 0 && previous >= 0) {
+        m_read = {};
+        setCurrent(-1);
+    }
+    const auto isGone = [&gone](Bookmark key) { return gone.contains(key); };
+    if (ranges.size() <= 32) {
+        // Few runs: remove each, from the end, so views keep their place.
+        for (auto it = ranges.crbegin(); it != ranges.crend(); ++it) {
+            beginRemoveRows({}, it->first, it->second);
+            m_keys.erase(m_keys.begin() + it->first, m_keys.begin() + it->second + 1);
+            if (m_current > it->second)
+                m_current -= it->second - it->first + 1;
+            endRemoveRows();
+        }
+    } else {
+        beginResetModel();
+        m_keys.erase(std::remove_if(m_keys.begin(), m_keys.end(), isGone), m_keys.end());
+        m_current = current;
+        endResetModel();
+    }
+    if (m_current != previous && m_current >= 0)
+        Q_EMIT currentRowChanged(m_current);
 }
 
 Row RecordSource::row(int index) const
@@ -676,6 +999,8 @@ bool RecordSource::setValue(QAnyStringView field, const QVariant &value)
             fail(Error::NoCurrentRecord, u"カレント レコードがありません。"_s);
             return false;
         }
+        if (!m_read.valid || m_read.key != m_keys[std::size_t(m_current)])
+            readCurrent();
         m_editMode = EditMode::Editing;
     }
     m_pending.texts.remove(column);
@@ -719,56 +1044,88 @@ bool RecordSource::setText(QAnyStringView field, const QString &text)
     return true;
 }
 
-bool RecordSource::forEachRow(const std::function<bool(const Row &)> &visit) const
+bool RecordSource::forEachRow(const std::function<bool(const Row &)> &visit)
 {
+    clearError();
     if (m_keys.empty() || !m_connection || !m_table)
         return true;
-    const int columns = fieldCount();
     sqlite3 *db = m_connection->handle();
+    const int columns = fieldCount();
 
-    // A dense result is read in one pass over its rowid range, merged with the keys; a sparse
-    // one by lookups. Either way the rows come in the order of the list.
-    const Bookmark first = m_keys.front();
-    const Bookmark last = m_keys.back();
-    const bool dense = m_keysSorted && double(last - first + 1) <= 4.0 * double(m_keys.size());
-    if (!dense) {
-        for (std::size_t i = 0; i < m_keys.size(); ++i) {
-            if (!visit(readRow(m_keys[i])))
-                return true;
-        }
-        return true;
-    }
-
+    // A dense result is read in passes over its rowid range, merged with the keys; a sparse
+    // one by lookups. Either way the rows come in the order of the list, a slice at a time:
+    // each slice is read, its read ended, and only then are its rows visited.
+    const bool dense = m_keysSorted
+        && double(m_keys.back()) - double(m_keys.front()) + 1.0 <= 4.0 * double(m_keys.size());
+    const QString table = quoteIdentifier(m_table->name);
     StatementGuard stmt;
-    if (!prepare(db, u"SELECT rowid, * FROM %1 WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s
-                         .arg(quoteIdentifier(m_table->name)), stmt))
+    if (!prepare(db, dense ? u"SELECT rowid, %1 FROM %2 WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s.arg(m_selectList, table)
+                           : u"SELECT rowid, %1 FROM %2 WHERE rowid = ?"_s.arg(m_selectList, table), stmt)) {
+        failSqlite(*m_connection, sqlite3_errcode(db), Error::ReadFailed, u"カタログファイルを読み込めませんでした"_s);
         return false;
-    sqlite3_bind_int64(stmt.get(), 1, first);
-    sqlite3_bind_int64(stmt.get(), 2, last);
-
-    Row blank;
-    for (int c = 0; c < columns; ++c)
-        blank << QVariant();
-    Row row;
-    row.reserve(columns);
-    int rc = sqlite3_step(stmt.get());
-    for (const Bookmark key : m_keys) {
-        while (rc == SQLITE_ROW && sqlite3_column_int64(stmt.get(), 0) < key)
-            rc = sqlite3_step(stmt.get());
-        if (rc == SQLITE_ROW && sqlite3_column_int64(stmt.get(), 0) == key) {
-            row.clear();
-            for (int c = 0; c < columns; ++c)
-                row << columnValue(stmt.get(), c + 1, fieldKind(c));
-            if (!visit(row))
-                return true;
-        } else {
-            if (!visit(blank))
-                return true;
-        }
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-            return false;
     }
-    return true;
+
+    m_visiting = true;
+    std::vector<Row> slice;
+    slice.reserve(maxSliceRows);
+    std::size_t next = 0;
+    bool ok = true;
+    while (next < m_keys.size()) {
+        slice.clear();
+        QElapsedTimer timer;
+        timer.start();
+        int rc = SQLITE_OK;
+        if (dense) {
+            sqlite3_bind_int64(stmt.get(), 1, m_keys[next]);
+            sqlite3_bind_int64(stmt.get(), 2, m_keys.back());
+            rc = sqlite3_step(stmt.get());
+        }
+        while (next < m_keys.size() && slice.size() < maxSliceRows && timer.nsecsElapsed() < readSliceNs) {
+            const Bookmark key = m_keys[next];
+            if (dense) {
+                while (rc == SQLITE_ROW && sqlite3_column_int64(stmt.get(), 0) < key)
+                    rc = sqlite3_step(stmt.get());
+            } else {
+                sqlite3_bind_int64(stmt.get(), 1, key);
+                rc = sqlite3_step(stmt.get());
+            }
+            if (rc == SQLITE_ROW && sqlite3_column_int64(stmt.get(), 0) == key) {
+                Row row;
+                row.reserve(columns);
+                for (int c = 0; c < columns; ++c)
+                    row << columnValue(stmt.get(), c + 1, fieldKind(c));
+                slice.push_back(std::move(row));
+            } else if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+                m_gone.insert(key); // deleted since the refresh: skipped, and leaves the list
+                m_cache.remove(key);
+            } else {
+                break;
+            }
+            if (!dense)
+                sqlite3_reset(stmt.get());
+            ++next;
+        }
+        if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            // Never a blank row: an unreadable one ends the visit.
+            failSqlite(*m_connection, rc, Error::ReadFailed, u"カタログファイルを読み込めませんでした"_s);
+            ok = false;
+            break;
+        }
+        sqlite3_reset(stmt.get()); // ends this slice's read: a waiting writer gets its turn
+        bool stop = false;
+        for (const Row &row : slice) {
+            if (!visit(row)) {
+                stop = true;
+                break;
+            }
+        }
+        if (stop)
+            break;
+    }
+    sqlite3_reset(stmt.get());
+    m_visiting = false;
+    dropGoneRows();
+    return ok;
 }
 
 QString RecordSource::displayText(const QVariant &value)

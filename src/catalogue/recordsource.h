@@ -5,7 +5,9 @@
 #include "catalogue/schema.h"
 
 #include <QAbstractTableModel>
+#include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -28,7 +30,7 @@ enum class EditMode {
     Adding = 2,  // a new record is being added
 };
 
-// Identifies a stored record (its SQLite rowid); 0 names none.
+// Identifies a stored record (its SQLite rowid, which is the key column in format 2); 0 names none.
 using Bookmark = std::int64_t;
 
 // One row as read: per result column a QString (text), a Currency (number), an int (small
@@ -40,10 +42,17 @@ using Row = QVariantList;
 // when they are shown) and one current record. Edits to the current record, through the
 // grid, bound fields or setText, stay pending until the record is left: another row becomes
 // current, the record source is refreshed, or it is destroyed. No statement or read
-// transaction stays open between calls, so other record sources and programs never wait on it.
+// transaction stays open between calls, and long reads go in short slices, so other record
+// sources and programs never wait on it for more than a moment.
+//
+// A write (a stored edit, a deletion) only ever touches the record that was read: it is
+// refused (Conflict) when the record has meanwhile been deleted or any of its stored values
+// changed elsewhere. The current record keeps the values it was read with for that check.
+// Rows found deleted leave the list (a row of the model is removed later, never while a view
+// reads it).
 //
 // As a table model it has one column per result field, headed by the field name; cells are
-// editable; rows are neither added nor removed through the model.
+// editable; rows are never added or removed through the model.
 class RecordSource final : public QAbstractTableModel
 {
     Q_OBJECT
@@ -54,8 +63,13 @@ public:
         BadStatement,    // the record-source text is outside the subset or names unknown fields
         NoCurrentRecord, // Edit, Delete or a field write with nothing current
         InvalidValue,    // a pending edit or a written value does not fit the field's kind
-        WriteFailed,     // the file refused the change (read-only, disk full, busy)
+        WriteFailed,     // the file refused the change (read-only, disk full)
         ReadFailed,      // the query could not be run
+        Busy,            // another program kept the catalogue busy beyond the wait; nothing
+                         // was stored or read, pending edits stay
+        Conflict,        // the record was deleted or changed elsewhere since it was read:
+                         // nothing was stored, pending edits are dropped and the record
+                         // shows as it now stands
     };
 
     // Names the current catalogue and follows it when another becomes current.
@@ -90,12 +104,14 @@ public:
     bool addNew();
     // Starts editing the current record; fails with no current record.
     bool edit();
-    // Stores the pending new or edited record.
+    // Stores the pending new or edited record; an edit only while the stored record still
+    // holds what was read (Conflict otherwise).
     bool update();
     // Abandons the pending new or edited record.
     void cancelUpdate();
-    // Removes the current record from the file at once. The result is not re-run; the removed
-    // row stays in the list and reads blank, and there is no current record afterwards.
+    // Removes the current record from the file at once, provided it still holds what was read
+    // (Conflict otherwise). The result is not re-run: the removed row leaves the list, and
+    // there is no current record afterwards.
     bool deleteCurrent();
     // Abandons a record being added, otherwise removes the current record.
     bool removeCurrentRecord();
@@ -127,9 +143,11 @@ public:
     bool hasPendingEdits() const { return m_editMode != EditMode::None; }
 
     // Visits every row of the result in order without moving the current record; visit returns
-    // false to stop early. Returns false when reading failed.
-    bool forEachRow(const std::function<bool(const Row &)> &visit) const;
-    // Reads one row of the result (blank when it was removed meanwhile).
+    // false to stop early. Rows are read in short slices and visited between them, so no read
+    // lock is held while visit runs. Rows deleted meanwhile are skipped and leave the list.
+    // Returns false (errorString says why) when a row cannot be read.
+    bool forEachRow(const std::function<bool(const Row &)> &visit);
+    // Reads one row of the result (blank when it was removed meanwhile or cannot be read now).
     Row row(int index) const;
 
     Error lastError() const { return m_error; }
@@ -164,14 +182,37 @@ private:
         QHash<int, QString> texts;   // column -> entry text awaiting conversion
     };
 
+    // A stored record as this record source read it: its values, and its stored bytes for
+    // telling whether it changed since.
+    struct ReadRecord
+    {
+        Bookmark key = 0;
+        Row values;
+        QByteArray stored;
+        bool valid = false;
+    };
+    enum class ReadResult { Found, Gone, Failed };
+
     void fail(Error error, const QString &message, const QString &field = {});
+    // Fails with SQLite's reason for rc: Busy for a busy catalogue, otherwise error with what
+    // and the file's name.
+    void failSqlite(const Connection &connection, int rc, Error error, const QString &what);
     void clearError();
-    bool ensureConnection();
     bool storeCurrent();
     bool checkWritable();
-    Row readRow(Bookmark key) const;
+    bool beginWrite(const QString &what);
+    bool commitWrite(const QString &what);
+    void rollbackWrite();
+    // Inside a write: whether the current record is stored as it was read. On false the write
+    // is refused (Conflict) or failed, and rolled back.
+    bool checkCurrentUnchanged(bool deletion);
+    ReadResult readRow(Bookmark key, Row *row, QByteArray *stored = nullptr) const;
+    void readCurrent() const;
     const Row &cachedRow(int index) const;
     void setCurrent(int row);
+    void noteGone(Bookmark key) const;
+    void postDrop() const;
+    void dropGoneRows();
     std::optional<QVariant> convertText(int column, const QString &text) const;
 
     QString m_databaseName;
@@ -185,7 +226,17 @@ private:
     Pending m_pending;
     Bookmark m_lastModified = 0;
 
+    QString m_selectList; // the fields, named, as SELECT lists them
+    Row m_blank;          // what a row that cannot be shown reads as
     mutable QHash<Bookmark, Row> m_cache;
+    // The current record as read when it became current (or last stored): shown for it, and
+    // what a write checks the stored record against. Kept apart from the cache, which may be
+    // dropped at any time.
+    mutable ReadRecord m_read;
+    // Records found deleted, waiting to leave the list.
+    mutable QSet<Bookmark> m_gone;
+    mutable bool m_dropPosted = false;
+    bool m_visiting = false; // forEachRow is running: rows stay where they are
 
     Error m_error = Error::None;
     QString m_errorString;

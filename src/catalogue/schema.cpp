@@ -27,18 +27,24 @@ QLatin1StringView declaredTypeOf(Kind kind)
     return kindTypeText;
 }
 
+QLatin1StringView keyFieldOf(QAnyStringView table)
+{
+    if (QAnyStringView::compare(table, Table::syohin, Qt::CaseInsensitive) == 0)
+        return Field::syohin_id;
+    if (QAnyStringView::compare(table, Table::torihiki, Qt::CaseInsensitive) == 0)
+        return Field::torihiki_id;
+    return {};
+}
+
 namespace {
 
 template<std::size_t N>
 QString createTable(QLatin1StringView table, const std::array<FieldDef, N> &fields)
 {
     QString sql = QLatin1StringView("CREATE TABLE ") + table + QLatin1StringView(" (");
-    for (std::size_t i = 0; i < N; ++i) {
-        if (i > 0)
-            sql += QLatin1StringView(", ");
-        sql += fields[i].name + QLatin1Char(' ') + declaredTypeOf(fields[i].kind);
-    }
-    sql += QLatin1StringView(");\n");
+    for (std::size_t i = 0; i < N; ++i)
+        sql += fields[i].name + QLatin1Char(' ') + declaredTypeOf(fields[i].kind) + QLatin1StringView(", ");
+    sql += keyFieldOf(table) + QLatin1StringView(" INTEGER PRIMARY KEY AUTOINCREMENT);\n");
     return sql;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAnyStringView>
 #include <QLatin1StringView>
 #include <QString>
 
@@ -47,6 +48,13 @@ inline constexpr QLatin1StringView torihiki_add{"torihiki_add"};
 inline constexpr QLatin1StringView torihiki_tel{"torihiki_tel"};
 inline constexpr QLatin1StringView torihiki_code{"torihiki_code"};
 inline constexpr QLatin1StringView torihiki_post{"torihiki_post"};
+
+// The key columns of format 2: the last column of each table, INTEGER PRIMARY KEY
+// AUTOINCREMENT, so that a deleted record's key is never handed out again. They are internal:
+// no window, grid or export shows them. Format 1 files have no key column; their rows are
+// addressed by rowid alone.
+inline constexpr QLatin1StringView syohin_id{"syohin_id"};
+inline constexpr QLatin1StringView torihiki_id{"torihiki_id"};
 } // namespace Field
 
 struct FieldDef
@@ -81,10 +89,14 @@ inline constexpr std::array<FieldDef, 5> torihikiFields{{
 
 // Marks a SQLite file as one of our catalogues ("MRCH").
 inline constexpr int catalogueApplicationId = 0x4D524348;
-inline constexpr int catalogueSchemaVersion = 1;
+// The catalogue format this program writes (user_version): 2 adds the key columns.
+inline constexpr int catalogueSchemaVersion = 2;
 
-// The SQL that creates an empty catalogue: both tables in canonical order, the indexes
-// on the fields searches compare for equality, and the file's marks.
+// The key column of a table ("syohin" or "torihiki", any case); empty for another name.
+QLatin1StringView keyFieldOf(QAnyStringView table);
+
+// The SQL that creates an empty catalogue: both tables in canonical order followed by their
+// key column, the indexes on the fields searches compare for equality, and the file's marks.
 QString catalogueSchemaSql();
 
 } // namespace Merchalog

@@ -2,9 +2,11 @@
 
 #include "app/fieldbinder.h"
 #include "app/messages.h"
+#include "app/workprogress.h"
 #include "catalogue/currentcatalogue.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/sqltexts.h"
+#include "catalogue/writeguard.h"
 #include "files/cataloguecopy.h"
 #include "files/csvwriter.h"
 #include "files/newdatabase.h"
@@ -38,7 +40,7 @@ public:
     {
         QFileDialog dialog(parent);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        // A typed name of a missing file is accepted, as the old open dialog did.
+        // A typed name of a missing file is accepted: opening it then says it is missing.
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(filter);
         preset(dialog, fileName);
@@ -220,7 +222,12 @@ void CatalogueFiles::exportCsv()
     }
     if (!storePendingEdits())
         return;
-    const CsvResult result = exportProductCsv(*m_data1, *chosen);
+    WorkProgress progress(m_mainWindow, u"CSV形式で保存しています: %1"_s.arg(QDir::toNativeSeparators(*chosen)),
+                          m_data1->recordCount());
+    const CsvResult result = exportProductCsv(*m_data1, *chosen,
+                                              [&progress](qint64 rows) { return progress.advance(rows); });
+    if (result.cancelled)
+        return; // nothing written, an earlier file kept
     if (!result.ok) {
         showMessage(m_mainWindow, u"%1 に書き込めませんでした。\n%2"_s.arg(QDir::toNativeSeparators(*chosen),
                                                                           result.errorString));
@@ -260,6 +267,11 @@ bool CatalogueFiles::print(QWidget *clientArea)
         return false;
     if (!printer->isValid())
         return false;
+    if (const QString open = openCatalogueAt(printer->outputFileName()); !open.isEmpty()) {
+        showMessage(m_mainWindow, u"%1 に印刷できませんでした。\n%2"_s.arg(QDir::toNativeSeparators(printer->outputFileName()),
+                                                                         openCatalogueRefusal(open)));
+        return false;
+    }
 
     const QPixmap image = clientArea->grab();
     QPainter painter;

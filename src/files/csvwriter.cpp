@@ -2,6 +2,7 @@
 
 #include "catalogue/recordsource.h"
 #include "catalogue/schema.h"
+#include "catalogue/writeguard.h"
 
 #include <QSaveFile>
 
@@ -17,7 +18,7 @@ ProductCsvFormatter productCsvFormatterFor(const RecordSource &source)
     return ProductCsvFormatter(index);
 }
 
-CsvResult writeProductCsv(const RecordSource &source, QIODevice *device)
+CsvResult writeProductCsv(RecordSource &source, QIODevice *device, const CsvProgress &progress)
 {
     constexpr qsizetype flushSize = 256 * 1024;
     CsvResult result;
@@ -39,11 +40,17 @@ CsvResult writeProductCsv(const RecordSource &source, QIODevice *device)
     const bool read = source.forEachRow([&](const Row &row) {
         formatter.appendRow(row, buffer);
         ++result.rows;
-        if (buffer.size() >= flushSize)
-            return flush();
+        if (buffer.size() >= flushSize && !flush())
+            return false;
+        if (progress && !progress(result.rows)) {
+            result.cancelled = true;
+            return false;
+        }
         return true;
     });
     result.replacedCharacters = formatter.replacedCharacters();
+    if (result.cancelled)
+        return result;
     if (writeFailed || (read && !flush())) {
         result.errorString = device->errorString();
         if (result.errorString.isEmpty())
@@ -60,15 +67,17 @@ CsvResult writeProductCsv(const RecordSource &source, QIODevice *device)
     return result;
 }
 
-CsvResult exportProductCsv(const RecordSource &source, const QString &fileName)
+CsvResult exportProductCsv(RecordSource &source, const QString &fileName, const CsvProgress &progress)
 {
+    if (const QString open = openCatalogueAt(fileName); !open.isEmpty())
+        return CsvResult{.errorString = openCatalogueRefusal(open)};
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         CsvResult result;
         result.errorString = file.errorString();
         return result;
     }
-    CsvResult result = writeProductCsv(source, &file);
+    CsvResult result = writeProductCsv(source, &file, progress);
     if (!result.ok) {
         file.cancelWriting();
         return result;

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QIODevice;
 
 namespace Merchalog {
@@ -19,14 +21,21 @@ struct CsvResult
     qint64 rows = 0;                  // data lines written
     qsizetype replacedCharacters = 0; // see appendShiftJis
     QString errorString;              // why it failed
+    bool cancelled = false;           // progress asked to stop
 };
 
+// Told how many data lines are written so far, after each; returns false to cancel.
+using CsvProgress = std::function<bool(qint64 rows)>;
+
 // Writes the header and every row of the source's current result, in list order, to device,
-// without moving the current record and without holding the rows in memory.
-CsvResult writeProductCsv(const RecordSource &source, QIODevice *device);
+// without moving the current record and without holding the rows in memory. Rows deleted
+// since the list was made are left out (and leave the list); a row that cannot be read ends
+// the export with the reason.
+CsvResult writeProductCsv(RecordSource &source, QIODevice *device, const CsvProgress &progress = {});
 
 // Writes the CSV file through a temporary file beside it that replaces fileName only when
-// complete: a failed export leaves an earlier file of that name as it was.
-CsvResult exportProductCsv(const RecordSource &source, const QString &fileName);
+// complete: a failed or cancelled export leaves an earlier file of that name as it was. A name
+// that reaches an open catalogue (openCatalogueAt) is refused before anything is written.
+CsvResult exportProductCsv(RecordSource &source, const QString &fileName, const CsvProgress &progress = {});
 
 } // namespace Merchalog

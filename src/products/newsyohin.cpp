@@ -3,6 +3,7 @@
 
 #include "app/fieldbinder.h"
 #include "app/messages.h"
+#include "app/windowlook.h"
 #include "catalogue/entrytexts.h"
 #include "catalogue/number.h"
 #include "catalogue/recordsource.h"
@@ -20,7 +21,7 @@ namespace Merchalog {
 
 namespace {
 
-// Where the window opens: the top-left corner of the screen plus this offset.
+// Where the window opens: the top-left corner of the screen plus this offset (at 96 DPI).
 constexpr QPoint openingPosition{198, 257};
 
 } // namespace
@@ -29,11 +30,11 @@ Newsyohin::Newsyohin(QWidget *parent)
     : QWidget(parent)
     , m_ui(std::make_unique<Ui::Newsyohin>())
 {
-    m_ui->setupUi(this);
+    setUpWindow(this, *m_ui);
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(size());
-    move(openingPosition);
+    move(openingPosition * screenScale(this));
 
     // The guide lies over the product fields until the first lookup.
     m_ui->HOWTO->raise();
@@ -168,8 +169,10 @@ bool Newsyohin::appendProduct()
     }
 
     m_syohin->setRecordSource(QString(SqlText::productAppend));
-    if (!m_syohin->refresh() || !m_syohin->addNew())
+    if (!m_syohin->refresh() || !m_syohin->addNew()) {
+        reportWriteFailure(this, *m_syohin, true);
         return false;
+    }
     for (std::size_t i = 0; i < syohinFields.size(); ++i) {
         if (!m_syohin->setValue(QString(syohinFields[i].name), values[i])) {
             m_syohin->cancelUpdate();
@@ -177,7 +180,7 @@ bool Newsyohin::appendProduct()
         }
     }
     if (!m_syohin->update()) {
-        reportWriteFailure(this, *m_syohin);
+        reportWriteFailure(this, *m_syohin, true);
         m_syohin->cancelUpdate();
         return false;
     }

@@ -2,6 +2,7 @@
 #include "ui_newtorihiki.h"
 
 #include "app/messages.h"
+#include "app/windowlook.h"
 #include "catalogue/entrytexts.h"
 #include "catalogue/number.h"
 #include "catalogue/recordsource.h"
@@ -23,7 +24,7 @@ NEWtorihiki::NEWtorihiki(QWidget *parent)
     , m_ui(std::make_unique<Ui::NEWtorihiki>())
     , m_data1(new RecordSource(this))
 {
-    m_ui->setupUi(this);
+    setUpWindow(this, *m_ui);
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -58,8 +59,10 @@ void NEWtorihiki::registerSupplier()
     if (!duplicateCheck)
         return;
     m_data1->setRecordSource(*duplicateCheck);
-    if (!m_data1->refresh())
+    if (!m_data1->refresh()) {
+        reportWriteFailure(this, *m_data1, true);
         return;
+    }
     if (m_data1->recordCount() != 0) {
         showMessage(this, EntryText::supplierCodeExists.toString());
         return;
@@ -70,8 +73,10 @@ void NEWtorihiki::registerSupplier()
         return;
 
     m_data1->setRecordSource(QString(SqlText::supplierAppend));
-    if (!m_data1->refresh())
+    if (!m_data1->refresh()) {
+        reportWriteFailure(this, *m_data1, true);
         return;
+    }
     if (!m_data1->addNew())
         return;
     // The fields in the table's own order.
@@ -89,7 +94,7 @@ void NEWtorihiki::registerSupplier()
         }
     }
     if (!m_data1->update()) {
-        reportWriteFailure(this, *m_data1);
+        reportWriteFailure(this, *m_data1, true);
         m_data1->cancelUpdate();
         return;
     }

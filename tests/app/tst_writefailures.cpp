@@ -1,7 +1,8 @@
-// Registrations and deletions on a catalogue the file system will not let us change: the
-// user is told, and nothing is stored or removed.
+// Registrations and deletions on a catalogue the file system will not let us change, or that
+// another program keeps busy: the user is told, and nothing is stored or removed.
 #include "testsupport.h"
 
+#include "catalogue/connection.h"
 #include "products/newsyohin.h"
 #include "suppliers/deletetorihiki.h"
 #include "suppliers/newtorihiki.h"
@@ -10,6 +11,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <sqlite3.h>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
@@ -49,20 +52,23 @@ void TestWriteFailures::cleanup()
 void TestWriteFailures::writeIsRefusedWithMessage_data()
 {
     QTest::addColumn<QString>("window");
-    QTest::newRow("product registration") << u"product"_s;
-    QTest::newRow("supplier registration") << u"supplier"_s;
-    QTest::newRow("supplier deletion") << u"deletion"_s;
+    QTest::addColumn<bool>("busy"); // another program holds the catalogue instead
+    QTest::newRow("product registration") << u"product"_s << false;
+    QTest::newRow("supplier registration") << u"supplier"_s << false;
+    QTest::newRow("supplier deletion") << u"deletion"_s << false;
+    QTest::newRow("product registration, catalogue busy") << u"product"_s << true;
 }
 
 void TestWriteFailures::writeIsRefusedWithMessage()
 {
     QFETCH(QString, window);
+    QFETCH(bool, busy);
 
     // Makes the catalogue immutable, which holds even against root (our CI runs as root, where
     // file permissions are not enforced).
     const QString path = m_folder->catalogue();
-    if (QStandardPaths::findExecutable(u"chattr"_s).isEmpty()
-        || !(m_protected = QProcess::execute(u"chattr"_s, {u"+i"_s, path}) == 0))
+    if (!busy && (QStandardPaths::findExecutable(u"chattr"_s).isEmpty()
+                  || !(m_protected = QProcess::execute(u"chattr"_s, {u"+i"_s, path}) == 0)))
         QSKIP("this file system cannot write-protect a file against root (no chattr +i)");
     const auto before = querySql(path, u"select * from torihiki"_s);
 
@@ -88,10 +94,20 @@ void TestWriteFailures::writeIsRefusedWithMessage()
         typedName = u"テスト商事"_s;
     }
 
+    sqlite3 *other = nullptr;
+    if (busy) {
+        QCOMPARE(sqlite3_open_v2(path.toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_busy_timeout(Connection::open(path)->handle(), 10);
+    }
     ModalCatcher catcher;
     click(pushButton(w.get(), u"Command1"_s));
+    sqlite3_close(other);
     QCOMPARE(catcher.count(), 1);
     QVERIFY2(catcher.lastText().startsWith(u"データベースに書き込めませんでした。"_s), qPrintable(catcher.lastText()));
+    // A busy catalogue is named, and the user learns that nothing typed was lost.
+    QCOMPARE(catcher.lastText().contains(u"使用中"_s), busy);
+    QCOMPARE(catcher.lastText().contains(u"入力した内容はそのまま残っています。"_s), busy);
     QCOMPARE(sqlValue(path, u"select count(*) from syohin"_s).toInt(), 0);
     QCOMPARE(querySql(path, u"select * from torihiki"_s), before);
     // What was typed or looked up stays for another try.

@@ -3,6 +3,7 @@
 // an earlier file alone.
 #include "testsupport.h"
 
+#include "catalogue/connection.h"
 #include "catalogue/currentcatalogue.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/sqltexts.h"
@@ -11,6 +12,8 @@
 #include <QBuffer>
 #include <QDir>
 #include <QTest>
+
+#include <sqlite3.h>
 
 #include <limits>
 
@@ -40,6 +43,7 @@ private Q_SLOTS:
     void golden_data();
     void golden();
     void emptyListGivesHeaderOnly();
+    void failedReadKeepsEarlierFile_data();
     void failedReadKeepsEarlierFile();
     void unwritableTarget_data();
     void unwritableTarget();
@@ -101,6 +105,7 @@ void TestCsvExport::shiftJis_data()
     QTest::newRow("minus sign best fit") << u"−"_s << QByteArray::fromHex("817c") << 1;
     QTest::newRow("yen sign best fit") << u"¥100"_s << QByteArray("\\100") << 1;
     QTest::newRow("not sign best fit") << u"¬"_s << QByteArray::fromHex("81ca") << 1;
+    QTest::newRow("one-way mapping reads back as numero") << u"\uF86F"_s << QByteArray::fromHex("8782") << 1;
     QTest::newRow("emoji is one question mark") << u"a😀b"_s << QByteArray("a?b") << 1;
     QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u"x"_s << QByteArray("?x") << 1;
     QTest::newRow("zero-width space") << u"a\u200Bb"_s << QByteArray("a?b") << 1;
@@ -147,23 +152,35 @@ void TestCsvExport::golden_data()
 {
     QTest::addColumn<bool>("shuffled");
     QTest::addColumn<bool>("earlierFile");
-    QTest::newRow("plain") << false << false;
+    QTest::addColumn<bool>("deletions"); // products listed, then deleted here and elsewhere
+    QTest::newRow("plain") << false << false << false;
     // A template may declare the product columns in another order; the file keeps the canonical one.
-    QTest::newRow("columns in another order") << true << false;
-    QTest::newRow("replacing an earlier file") << false << true;
+    QTest::newRow("columns in another order") << true << false << false;
+    QTest::newRow("replacing an earlier file") << false << true << false;
+    QTest::newRow("deleted products are left out") << false << false << true;
 }
 
 void TestCsvExport::golden()
 {
     QFETCH(bool, shuffled);
     QFETCH(bool, earlierFile);
+    QFETCH(bool, deletions);
+    if (deletions) {
+        QVERIFY(insertProduct(m_folder->catalogue(), {.mei = u"削除する"_s}));
+        QVERIFY(insertProduct(m_folder->catalogue(), {.mei = u"他で削除"_s}));
+    }
     if (shuffled)
         QVERIFY(shuffleProductColumns(m_folder->catalogue()));
     if (earlierFile)
         QVERIFY(writeFile(target(), QByteArray(100000, 'x')));
     RecordSource data1;
     QVERIFY(open(data1));
-    QCOMPARE(data1.recordCount(), 3);
+    if (deletions) {
+        QVERIFY(data1.setCurrentRow(3));
+        QVERIFY(data1.deleteCurrent());
+        QVERIFY(execSql(m_folder->catalogue(), u"delete from syohin where syohin_mei='他で削除'"_s));
+    }
+    QCOMPARE(data1.recordCount(), deletions ? 4 : 3);
     QVERIFY(data1.setCurrentRow(1));
 
     const CsvResult result = exportProductCsv(data1, target());
@@ -171,6 +188,7 @@ void TestCsvExport::golden()
     QCOMPARE(result.rows, 3);
     QCOMPARE(result.replacedCharacters, 0);
     QCOMPARE(readFile(target()), readFile(goldenFile));
+    QCOMPARE(data1.recordCount(), 3);
     // Streaming the list leaves the current record where it was; no temporary file is left.
     QCOMPARE(data1.currentRow(), 1);
     QCOMPARE(data1.text(Field::syohin_mei), u"ソフト\"特選\"品"_s);
@@ -188,18 +206,42 @@ void TestCsvExport::emptyListGivesHeaderOnly()
     QCOMPARE(readFile(target()), golden.left(golden.indexOf("\r\n") + 2));
 }
 
+void TestCsvExport::failedReadKeepsEarlierFile_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("reason"); // part of the message, empty when cancelled
+    // The table disappears behind the list's back: reading the rows fails half-way.
+    QTest::newRow("table gone") << u"ALTER TABLE syohin RENAME TO gone"_s << u"database.mdb"_s;
+    // Another program holds the catalogue: rows cannot be read, never written blank.
+    QTest::newRow("catalogue locked") << u"BEGIN EXCLUSIVE; UPDATE syohin SET syohin_sale=0"_s << u"使用中"_s;
+    QTest::newRow("cancelled") << QString() << QString();
+}
+
 void TestCsvExport::failedReadKeepsEarlierFile()
 {
+    QFETCH(QString, cause);
+    QFETCH(QString, reason);
     RecordSource data1;
     QVERIFY(open(data1));
     QVERIFY(exportProductCsv(data1, target()).ok);
     const QByteArray first = readFile(target());
 
-    // The table disappears behind the list's back: reading the rows fails half-way.
-    QVERIFY(execSql(m_folder->catalogue(), u"ALTER TABLE syohin RENAME TO gone"_s));
-    const CsvResult result = exportProductCsv(data1, target());
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open_v2(m_folder->catalogue().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr),
+             SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, cause.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_busy_timeout(data1.connection()->handle(), 10);
+    qint64 reported = 0;
+    const CsvResult result = exportProductCsv(data1, target(), [&](qint64 rows) {
+        reported = rows;
+        return !cause.isEmpty();
+    });
+    sqlite3_close(other);
     QVERIFY(!result.ok);
-    QVERIFY(!result.errorString.isEmpty());
+    QCOMPARE(result.cancelled, cause.isEmpty());
+    QCOMPARE(result.errorString.isEmpty(), reason.isEmpty());
+    QVERIFY2(result.errorString.contains(reason), qPrintable(result.errorString));
+    QCOMPARE(reported, cause.isEmpty() ? 1 : 0);
     QCOMPARE(readFile(target()), first);
     QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }

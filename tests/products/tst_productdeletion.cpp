@@ -77,8 +77,8 @@ void TestProductDeletion::deletesSelectedProduct()
     clickRow(1);
     deleteProduct();
     QCOMPARE(storedNames(), (QStringList{u"食パン"_s, u"バター"_s}));
-    // The list is not re-run: the row stays, blank, and nothing is current.
-    QCOMPARE(listed(), (QStringList{u"食パン"_s, QString(), u"バター"_s}));
+    // The list is not re-run, but the deleted row leaves it; nothing is current.
+    QCOMPARE(listed(), (QStringList{u"食パン"_s, u"バター"_s}));
     QVERIFY(!m_window->data1()->hasCurrentRecord());
     QCOMPARE(lineEdit(m_window.get(), u"Text1"_s)->text(), QString());
     // The same search no longer lists it.
@@ -96,7 +96,7 @@ void TestProductDeletion::secondDeletionDoesNothing()
     QCOMPARE(storedNames(), (QStringList{u"牛乳"_s, u"バター"_s}));
     QCOMPARE(catcher.count(), 0);
     // Choosing another row makes deletion work again.
-    clickRow(2);
+    clickRow(1);
     deleteProduct();
     QCOMPARE(storedNames(), QStringList{u"牛乳"_s});
 }

@@ -442,7 +442,7 @@ void TestHostileInput::exportOntoFullDiskKeepsEarlierFile()
     // Enough products that the list does not fit in 64 KB.
     QVERIFY(Test::execSql(m_db, u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
                                 "INSERT INTO syohin SELECT '大量商品の名前はかなり長い' || i, 1000000, 900000, 700000, "
-                                "49000000000000000 + i, 10000 + i, 12, 'テスト商事', 1200000, 30000, 10000 FROM n"_s));
+                                "49000000000000000 + i, 10000 + i, 12, 'テスト商事', 1200000, 30000, 10000, NULL FROM n"_s));
 
     const QString target = disk + u"/list.csv"_s;
     const QByteArray earlier = "earlier export\r\n";
@@ -485,6 +485,7 @@ void TestHostileInput::brokenHowtoSetting_data()
     QTest::newRow("folder named howto.num") << QByteArray() << true << false;
     QTest::newRow("1 MB of digits") << QByteArray(1 << 20, '7') << false << false;
     QTest::newRow("1 MB of zeros") << QByteArray(1 << 20, '0') << false << true;
+    QTest::newRow("1 after 5,000 zeros") << QByteArray(5000, '0') + "1\r\n" << false << false;
     QTest::newRow("binary") << QByteArray("\x00\xff\xfe\x01", 4) << false << false;
     QTest::newRow("zero then garbage") << QByteArray("0\x00\xff,1\r\n", 7) << false << false;
 }

@@ -35,6 +35,8 @@ private Q_SLOTS:
     void actWithNothingFoundShowsMessage();
     void actsOnNewlyOpenedCatalogue_data();
     void actsOnNewlyOpenedCatalogue();
+    void staleWindowTouchesNoOtherSupplier_data();
+    void staleWindowTouchesNoOtherSupplier();
 
     // Change window.
     void lookupShowsSupplier();
@@ -198,6 +200,51 @@ void TestTorihikiLookup::actsOnNewlyOpenedCatalogue()
         QTRY_VERIFY(m_window.isNull());
     }
     QCOMPARE(suppliersIn(m_path), firstBefore);
+}
+
+void TestTorihikiLookup::staleWindowTouchesNoOtherSupplier_data()
+{
+    QTest::addColumn<bool>("deletion");
+    QTest::addColumn<QString>("message");
+    // The change window shows 川村物産; meanwhile the deletion window removes it and a new
+    // supplier is registered (in a file of the first format it would get the same rowid).
+    QTest::newRow("change window, supplier replaced")
+        << false << u"このレコードは削除されているため、変更を保存できませんでした。"_s;
+    // The deletion window shows 川村物産; meanwhile the change window changes its telephone.
+    QTest::newRow("deletion window, supplier changed")
+        << true << u"このレコードは他で変更されているため、削除できませんでした。"_s;
+}
+
+void TestTorihikiLookup::staleWindowTouchesNoOtherSupplier()
+{
+    QFETCH(bool, deletion);
+    QFETCH(QString, message);
+    openWindow(deletion);
+    lookUp(u"130"_s);
+    QPointer<QWidget> stale = m_window;
+    openWindow(!deletion);
+    lookUp(u"130"_s);
+    if (deletion) {
+        overtype(field(3), u"03-0000-0000"_s);
+        press(u"Command1"_s);
+    } else {
+        press(u"Command1"_s);
+        QVERIFY(insertSupplier(m_path, {u"新規商店"_s, u"横浜市"_s, u"045"_s, u"150"_s, u"220"_s}));
+    }
+    delete m_window;
+    m_window = stale;
+    if (!deletion)
+        overtype(field(3), u"099-999-9999"_s);
+    const auto before = suppliersIn(m_path);
+
+    ModalCatcher catcher;
+    press(u"Command1"_s);
+    VERIFY_ONE_MESSAGE(catcher, message);
+    QCOMPARE(suppliersIn(m_path), before);
+    // The window stays and shows the supplier as it now stands.
+    QVERIFY(m_window->isVisible());
+    QTRY_COMPARE(field(1)->text(), deletion ? u"川村物産"_s : QString());
+    QCOMPARE(field(3)->text(), deletion ? u"03-0000-0000"_s : QString());
 }
 
 void TestTorihikiLookup::lookupShowsSupplier()
