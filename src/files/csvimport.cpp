@@ -4,6 +4,7 @@
 #include "catalogue/entrytexts.h"
 #include "catalogue/number.h"
 #include "catalogue/schema.h"
+#include "catalogue/writeguard.h"
 #include "files/csvformat.h"
 #include "files/csvreader.h"
 #include "files/keyset.h"
@@ -231,6 +232,10 @@ bool CsvImport::store(const Progress &progress)
 
 bool CsvImport::saveErrorRows(const QString &fileName, const Progress &progress)
 {
+    if (const QString open = openCatalogueAt(fileName); !open.isEmpty()) {
+        m_errorString = openCatalogueRefusal(open);
+        return false;
+    }
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         m_errorString = u"「%1」に書き込めません（%2）。"_s.arg(nativeName(fileName), file.errorString());
@@ -599,7 +604,8 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
                 return fail(u"カタログ「%1」に%2行目を書き込めません（%3）。何も取り込んでいません。"_s.arg(
                     nativeName(m_catalogue)).arg(record.row).arg(reason));
             }
-            if (adding && m_table == ImportTable::Products)
+            // Reserved products are never listed.
+            if (adding && m_table == ImportTable::Products && key.integer != reservedJanUnits)
                 storedProducts.push_back(sqlite3_last_insert_rowid(db));
             (adding ? insert : update).reset();
         }

@@ -98,12 +98,14 @@ public:
     // nothing is stored and the new plan is kept for another look.
     bool store(const Progress &progress = {});
     // Writes the rows with errors, the header line first, in the file's own encoding, as a CSV
-    // file that can be mended and imported again. Replaces fileName only when complete.
+    // file that can be mended and imported again. Replaces fileName only when complete, and
+    // never when it is a catalogue the program has open.
     bool saveErrorRows(const QString &fileName, const Progress &progress = {});
 
     const ImportPlan &plan() const { return m_plan; }
     bool hasPlan() const { return m_planned; }
-    // The row ids of the products added and updated by store(), in file order.
+    // The row ids of the products added and updated by store(), in file order; reserved
+    // products (JAN -99) are left out, as from every list.
     const std::vector<qint64> &storedProducts() const { return m_storedProducts; }
 
     QString errorString() const { return m_errorString; }
