@@ -104,8 +104,10 @@ public:
 
     const ImportPlan &plan() const { return m_plan; }
     bool hasPlan() const { return m_planned; }
-    // The row ids of the products added and updated by store(), in file order; reserved
-    // products (JAN -99) are left out, as from every list.
+    // Whether store() keeps the row ids of the products it adds and updates (8 bytes each), to
+    // list them afterwards; off by default.
+    void setListStoredProducts(bool list) { m_listStored = list; }
+    // Those row ids, in file order; reserved products (JAN -99) are left out, as from every list.
     const std::vector<qint64> &storedProducts() const { return m_storedProducts; }
 
     QString errorString() const { return m_errorString; }
@@ -121,6 +123,7 @@ private:
     DuplicateChoice m_duplicates;
     ImportPlan m_plan;
     bool m_planned = false;
+    bool m_listStored = false;
     std::vector<qint64> m_storedProducts;
     QString m_errorString;
     bool m_cancelled = false;
