@@ -155,6 +155,7 @@ void Syohin_Main::setUpMenus()
     connect(m_ui->mnufileOpen, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::openCatalogue));
     connect(m_ui->mnufileSave, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::saveAs));
     connect(m_ui->mnufileCSV, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::exportCsv));
+    connect(m_ui->mnufileImport, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::importCsv));
     connect(m_ui->mnufilePrintPro, &QAction::triggered, m_files, &CatalogueFiles::printerSetup);
     connect(m_ui->mnufilePrint, &QAction::triggered, this,
             [this] { m_files->print(m_ui->centralwidget); });

@@ -398,6 +398,31 @@ bool RecordSource::refresh()
     return true;
 }
 
+bool RecordSource::showRecords(std::vector<Bookmark> keys)
+{
+    clearError();
+    if (!storeCurrent())
+        return false;
+    if (!m_connection || !m_table) {
+        fail(Error::NoCurrentRecord, u"レコードソースが開かれていません。"_s);
+        return false;
+    }
+    beginResetModel();
+    m_keys = std::move(keys);
+    m_keysSorted = std::is_sorted(m_keys.begin(), m_keys.end());
+    m_cache.clear();
+    m_gone.clear();
+    m_read = {};
+    m_current = m_keys.empty() ? -1 : 0;
+    m_editMode = EditMode::None;
+    m_pending = {};
+    if (m_current >= 0)
+        readCurrent();
+    endResetModel();
+    Q_EMIT currentRowChanged(m_current);
+    return true;
+}
+
 bool RecordSource::setCurrentRow(int row)
 {
     clearError();

@@ -89,6 +89,11 @@ public:
     // stored (nothing else changes), when the statement is rejected (the previous rows stay)
     // or when the file cannot be opened (the result becomes empty).
     bool refresh();
+    // Lists these records of the table the last refresh read, in this order, as if a search
+    // had selected them (records that are gone leave the list as it reaches them); the first
+    // becomes current. The record-source text stays as it was. Returns false when a pending
+    // edit cannot be stored or nothing was refreshed yet.
+    bool showRecords(std::vector<Bookmark> keys);
 
     // Number of rows of the result; 0 exactly when nothing was selected.
     int recordCount() const { return int(m_keys.size()); }

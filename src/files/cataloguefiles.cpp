@@ -9,10 +9,13 @@
 #include "catalogue/writeguard.h"
 #include "files/cataloguecopy.h"
 #include "files/csvwriter.h"
+#include "files/importpreview.h"
 #include "files/newdatabase.h"
 
 #include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPainter>
 #include <QPixmap>
 #include <QPrintDialog>
@@ -206,6 +209,47 @@ void CatalogueFiles::saveAs()
         return;
     }
     switchCatalogue(*chosen, QString(SqlText::emptyProductView));
+}
+
+QString csvFileFilter()
+{
+    return csvFilter;
+}
+
+void CatalogueFiles::importCsv()
+{
+    if (!m_dialogs)
+        return;
+    const std::optional<QString> chosen = m_dialogs->openFileName(m_mainWindow, m_importFileName, csvFilter);
+    if (!chosen || chosen->isEmpty())
+        return;
+    m_importFileName = *chosen;
+
+    QMessageBox question(QMessageBox::NoIcon, QString(applicationTitle),
+                         u"%1 に入っているのは商品ですか、取引先ですか。"_s.arg(QDir::toNativeSeparators(*chosen)),
+                         QMessageBox::NoButton, m_mainWindow);
+    QPushButton *products = question.addButton(u"商品(&S)"_s, QMessageBox::AcceptRole);
+    QPushButton *suppliers = question.addButton(u"取引先(&T)"_s, QMessageBox::AcceptRole);
+    question.addButton(u"キャンセル"_s, QMessageBox::RejectRole);
+    question.exec();
+    if (question.clickedButton() != products && question.clickedButton() != suppliers)
+        return;
+    const ImportTable table = question.clickedButton() == products ? ImportTable::Products : ImportTable::Suppliers;
+
+    // The detail panel's edit is stored first: the import may overwrite the same product.
+    if (!storePendingEdits())
+        return;
+    ImportPreview preview(CurrentCatalogue::instance().databaseName(), *chosen, table, m_dialogs.get(), m_mainWindow);
+    if (!preview.preparePlan() || preview.exec() != QDialog::Accepted)
+        return;
+
+    const CsvImport &done = preview.csvImport();
+    if (table == ImportTable::Products)
+        m_data1->showRecords(done.storedProducts());
+    Q_EMIT statusMessage(u"%1 から%2を %3件追加し、%4件上書きしました。"_s.arg(QDir::toNativeSeparators(*chosen))
+                             .arg(table == ImportTable::Products ? u"商品"_s : u"取引先"_s)
+                             .arg(done.plan().count(RowOutcome::Added))
+                             .arg(done.plan().count(RowOutcome::Updated)));
 }
 
 void CatalogueFiles::exportCsv()

@@ -411,7 +411,7 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
         if (!insert.isValid() || !update.isValid())
             return sqlFailed(u"に書き込めません"_s);
     }
-    std::vector<qint64> storedProducts;
+    std::vector<std::int64_t> storedProducts;
 
     QByteArray errorBytes;
     const auto flushErrorRows = [&] {

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -108,7 +109,7 @@ public:
     // list them afterwards; off by default.
     void setListStoredProducts(bool list) { m_listStored = list; }
     // Those row ids, in file order; reserved products (JAN -99) are left out, as from every list.
-    const std::vector<qint64> &storedProducts() const { return m_storedProducts; }
+    const std::vector<std::int64_t> &storedProducts() const { return m_storedProducts; }
 
     QString errorString() const { return m_errorString; }
     bool wasCancelled() const { return m_cancelled; }
@@ -124,7 +125,7 @@ private:
     ImportPlan m_plan;
     bool m_planned = false;
     bool m_listStored = false;
-    std::vector<qint64> m_storedProducts;
+    std::vector<std::int64_t> m_storedProducts;
     QString m_errorString;
     bool m_cancelled = false;
 };

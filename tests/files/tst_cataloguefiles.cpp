@@ -9,9 +9,11 @@
 #include "catalogue/recordsource.h"
 #include "catalogue/sqltexts.h"
 #include "files/cataloguefiles.h"
+#include "files/importpreview.h"
 #include "files/newdatabase.h"
 
 #include <QDir>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QSignalSpy>
@@ -135,6 +137,8 @@ private Q_SLOTS:
     void saveAsReplacesCopiesAndSwitches();
 
     void csvCancelled();
+    void importThroughMenu_data();
+    void importThroughMenu();
     void csvWritesAndRemembers();
     void writeRefused_data();
     void writeRefused();
@@ -516,6 +520,71 @@ void TestCatalogueFiles::csvCancelled()
     VERIFY_ONE_MESSAGE(catcher, u"ファイル名を入力してください"_s);
     QCOMPARE(readFile(target), first);
     QCOMPARE(rootFiles(), 2);
+}
+
+void TestCatalogueFiles::importThroughMenu_data()
+{
+    QTest::addColumn<QString>("answer");   // the button pressed when asked what the file holds
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("preview");  // "import", or "errors" (saved) and cancel
+    QTest::addColumn<QString>("message");  // in the one message box shown besides; empty: none
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QString>("status");
+
+    const QStringList before{u"りんご"_s, u"みかん"_s};
+    const QByteArray products = "syohin_mei,syohin_master,syohin_sale,syohin_genka,syohin_JAN,syohin_EOS,syohin_EOStani,"
+                                "syohin_torihikicode,bumon_code,bumon_AU\n新商品,1,1,1,111,1,1,120,1,1\n"
+                                "予約,1,1,1,-99,1,1,120,1,1\n同じJAN,1,1,1,4901234567894,1,1,120,1,1\n";
+    QTest::newRow("products imported and listed, reserved ones not")
+        << u"商品(&S)"_s << products << u"import"_s << QString() << QStringList{u"新商品"_s}
+        << u"から商品を 2件追加し、0件上書きしました。"_s;
+    QTest::newRow("suppliers, error rows saved, cancelled")
+        << u"取引先(&T)"_s << QByteArray("取引先名,取引先住所,取引先電話番号,取引先コード,取引先郵便番号\nA,B,C,130,D\nA,B,,131,D\n")
+        << u"errors"_s << QString() << before << QString();
+    QTest::newRow("no header") << u"商品(&S)"_s << QByteArray("a,b\n") << QString() << u"の1行目に商品の見出しがありません"_s
+                               << before << QString();
+    QTest::newRow("question cancelled") << u"キャンセル"_s << products << QString() << QString() << before << QString();
+}
+
+void TestCatalogueFiles::importThroughMenu()
+{
+    QFETCH(QString, answer);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, preview);
+    QFETCH(QString, message);
+    QFETCH(QStringList, listed);
+    QFETCH(QString, status);
+
+    QVERIFY(insertSupplier(m_start, {u"テスト商事"_s, u"東京"_s, u"03"_s, u"120"_s, u"100"_s}));
+    const QString file = m_folder->filePath(u"in.csv"_s);
+    const QString errors = m_folder->filePath(u"errors.csv"_s);
+    QVERIFY(writeFile(file, bytes));
+    m_dialogs->answers = {file, errors};
+    QSignalSpy said(m_files, &CatalogueFiles::statusMessage);
+    QStringList messages;
+    ModalCatcher catcher;
+    catcher.setHandler([&](QWidget *modal) {
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            const auto buttons = box->buttons();
+            const auto chosen = std::find_if(buttons.begin(), buttons.end(), [&](auto *b) { return b->text() == answer; });
+            if (chosen == buttons.end())
+                messages << box->text();
+            (chosen == buttons.end() ? buttons.constFirst() : *chosen)->click();
+        } else if (qobject_cast<ImportPreview *>(modal)) {
+            if (preview == u"errors")
+                pushButton(modal, u"cmdSaveErrors"_s)->click();
+            pushButton(modal, preview == u"import" ? u"Command1"_s : u"Command2"_s)->click();
+        }
+    });
+    m_files->importCsv();
+
+    QCOMPARE(messages.size(), message.isEmpty() ? 0 : 1);
+    QVERIFY(messages.join(u'|').contains(message));
+    QCOMPARE(listedNames(m_data1), listed);
+    QCOMPARE(said.isEmpty() ? QString() : said.constLast().constFirst().toString().section(u' ', 1), status);
+    QCOMPARE(readFile(errors).count('\n'), preview == u"errors" ? 2 : 0);
+    if (preview != u"import")
+        QCOMPARE(productCount(m_start), 2);
 }
 
 void TestCatalogueFiles::csvWritesAndRemembers()
