@@ -27,6 +27,7 @@ KeySet::KeySet(qsizetype memoryLimit)
 KeySet::~KeySet()
 {
     sqlite3_finalize(m_insert);
+    sqlite3_finalize(m_find);
     sqlite3_close(m_disk);
 }
 
@@ -57,15 +58,13 @@ bool KeySet::spill()
     if (sqlite3_open_v2("", &m_disk, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         return failed();
     if (sqlite3_exec(m_disk,
-                     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-8192;"
+                     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-32768;"
                      "CREATE TABLE k(key INTEGER PRIMARY KEY, row INTEGER NOT NULL); BEGIN;",
                      nullptr, nullptr, nullptr)
             != SQLITE_OK
-        || sqlite3_prepare_v2(m_disk,
-                              "INSERT INTO k(key, row) VALUES(?1, ?2) "
-                              "ON CONFLICT(key) DO UPDATE SET row = row RETURNING row",
-                              -1, &m_insert, nullptr)
-            != SQLITE_OK)
+        || sqlite3_prepare_v2(m_disk, "INSERT OR IGNORE INTO k(key, row) VALUES(?1, ?2)", -1, &m_insert, nullptr)
+            != SQLITE_OK
+        || sqlite3_prepare_v2(m_disk, "SELECT row FROM k WHERE key = ?1", -1, &m_find, nullptr) != SQLITE_OK)
         return failed();
     std::vector<Slot> moved;
     moved.swap(m_slots);
@@ -79,17 +78,22 @@ bool KeySet::spill()
 std::optional<qint64> KeySet::insert(qint64 key, qint64 row)
 {
     if (m_insert) {
+        // Keys are rarely there already: the insert decides, and only a key that was is read.
         sqlite3_bind_int64(m_insert, 1, key);
         sqlite3_bind_int64(m_insert, 2, row);
+        const int inserted = sqlite3_step(m_insert);
+        sqlite3_reset(m_insert);
         std::optional<qint64> earlier;
-        if (sqlite3_step(m_insert) == SQLITE_ROW) {
-            const qint64 stored = sqlite3_column_int64(m_insert, 0);
-            if (stored != row)
-                earlier = stored;
-        } else {
+        if (inserted == SQLITE_DONE && sqlite3_changes(m_disk) == 0) {
+            sqlite3_bind_int64(m_find, 1, key);
+            if (sqlite3_step(m_find) == SQLITE_ROW)
+                earlier = sqlite3_column_int64(m_find, 0);
+            else
+                m_errorString = u"一時ファイルを使えません: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(m_disk)));
+            sqlite3_reset(m_find);
+        } else if (inserted != SQLITE_DONE) {
             m_errorString = u"一時ファイルを使えません: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(m_disk)));
         }
-        sqlite3_reset(m_insert);
         return earlier;
     }
     if (m_disk)

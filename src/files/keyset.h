@@ -46,6 +46,7 @@ private:
     int m_bits = 0;
     sqlite3 *m_disk = nullptr;
     sqlite3_stmt *m_insert = nullptr;
+    sqlite3_stmt *m_find = nullptr;
     QString m_errorString;
 };
 
