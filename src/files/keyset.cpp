@@ -58,7 +58,7 @@ bool KeySet::spill()
     if (sqlite3_open_v2("", &m_disk, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         return failed();
     if (sqlite3_exec(m_disk,
-                     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-32768;"
+                     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-16384;"
                      "CREATE TABLE k(key INTEGER PRIMARY KEY, row INTEGER NOT NULL); BEGIN;",
                      nullptr, nullptr, nullptr)
             != SQLITE_OK
