@@ -3,7 +3,6 @@
 #include "catalogue/connection.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/sqltexts.h"
-#include "files/cataloguecopy.h"
 #include "files/csvimport.h"
 #include "files/csvwriter.h"
 #include "search/searchtext.h"
@@ -85,8 +84,9 @@ int failure(QTextStream &err, const QString &reason)
 QString catalogueArgument(const QString &name, QTextStream &err)
 {
     const QString path = QFileInfo(name).absoluteFilePath();
-    if (const OpenError error = Connection::check(path); error != OpenError::None) {
-        failure(err, describeOpenError(error, path));
+    QString detail;
+    if (const OpenError error = Connection::check(path, &detail); error != OpenError::None) {
+        failure(err, openErrorMessage(error, path, detail));
         return {};
     }
     return path;
