@@ -363,7 +363,7 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     const QString tableName = quoteIdentifier(table->name);
     const QString keyColumn = columnName[spec.key];
     const auto sqlFailed = [&](const QString &what) {
-        return fail(u"カタログ「%1」%2（%3）。"_s.arg(nativeName(m_catalogue), what, connection->lastSqliteError()));
+        return fail(u"カタログ%1。%2"_s.arg(what, describeSqliteError(db, connection->filePath())));
     };
 
     Sql findKey(db, u"SELECT 1 FROM %1 WHERE %2 = ? LIMIT 1"_s.arg(tableName, keyColumn));
@@ -632,10 +632,9 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
                     storedProducts.push_back(sqlite3_column_int64(stmt, 0));
             }
             if (rc != SQLITE_DONE) {
-                const QString reason = connection->lastSqliteError();
+                const QString reason = describeSqliteError(db, connection->filePath());
                 sqlite3_reset(stmt);
-                return fail(u"カタログ「%1」に%2行目を書き込めません（%3）。何も取り込んでいません。"_s.arg(
-                    nativeName(m_catalogue)).arg(record.row).arg(reason));
+                return fail(u"%1行目をカタログに書き込めないため、何も取り込んでいません。%2"_s.arg(record.row).arg(reason));
             }
             // Reserved products are never listed.
             if (adding && listed && key.integer != reservedJanUnits)
@@ -677,7 +676,7 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     if (changed)
         return fail(u"確認の後にカタログが変更されたため、取り込みませんでした。内容をもう一度確認してください。"_s);
     if (!transaction.commit())
-        return sqlFailed(u"に書き込めません。何も取り込んでいません"_s);
+        return sqlFailed(u"に書き込めないため、何も取り込んでいません"_s);
     m_storedProducts = std::move(storedProducts);
     return true;
 }
