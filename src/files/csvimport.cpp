@@ -491,8 +491,8 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
                 continue;
             const QString text = textOf(f);
             if (text.isEmpty()) {
-                // A product's supplier name may be left to the supplier's record.
-                if (f != spec.supplierName)
+                // A product's supplier name may be left to the supplier the code names.
+                if (f != spec.supplierName || columnOf[spec.supplierCode] < 0)
                     addError(f, spec.required[f].toString());
                 continue;
             }
