@@ -209,6 +209,352 @@ QString expectedHeaders(const TableSpec &spec)
     return u"%1（または %2）"_s.arg(captions.join(u", "_s), names.join(u", "_s));
 }
 
+
+// The columns of a file: for each field of the table the column that holds it (-1: none).
+struct Columns
+{
+    std::vector<int> of;
+    qsizetype count = 0; // the header's fields: every row must have as many
+};
+
+// Matches the header line's titles with the table's fields (the export's titles or the field
+// names, in any order) into plan and columns. Returns why the file is refused, or nothing.
+QString matchHeader(const CsvRecord &header, const TableSpec &spec, ImportTable table, const QString &fileName,
+                    ImportPlan &plan, Columns &columns)
+{
+    plan.headers = header.fields;
+    columns.of.assign(spec.count, -1);
+    columns.count = header.fieldCount;
+    bool anyKnown = false;
+    for (qsizetype column = 0; column < header.fields.size(); ++column) {
+        const QString title = header.fields.at(column).trimmed();
+        int field = -1;
+        for (std::size_t f = 0; f < spec.count; ++f) {
+            if (title == spec.captions[f] || QString::compare(title, spec.fields[f].name, Qt::CaseInsensitive) == 0) {
+                field = int(f);
+                break;
+            }
+        }
+        plan.columnField.push_back(field);
+        if (field < 0) {
+            plan.unknownColumns << header.fields.at(column);
+            continue;
+        }
+        int &at = columns.of[std::size_t(field)];
+        if (at >= 0) {
+            return u"「%1」の見出し「%2」と「%3」は同じ項目 %4 を指しています。どちらか一方にしてください。"_s.arg(
+                nativeName(fileName), header.fields.at(at), header.fields.at(column), QString(spec.fields[field].name));
+        }
+        at = int(column);
+        anyKnown = true;
+    }
+    if (!anyKnown || header.problem != CsvProblem::None) {
+        return u"「%1」の1行目に%2の見出しがありません。次の見出しが必要です: %3"_s.arg(
+            nativeName(fileName), table == ImportTable::Products ? u"商品"_s : u"取引先"_s, expectedHeaders(spec));
+    }
+    for (std::size_t f = 0; f < spec.count; ++f) {
+        if (columns.of[f] < 0)
+            plan.missingFields << spec.captions[f].toString();
+    }
+    return {};
+}
+
+// What becomes of one row, and why.
+struct Judgement
+{
+    RowOutcome outcome = RowOutcome::Added;
+    std::vector<FieldValue> values;
+    std::vector<ImportError> errors;
+    QString supplierName; // products: the name of the supplier the code names
+};
+
+// Judges rows one after another: their values as registration converts and checks them, and
+// their keys against the rows before them and against the catalogue.
+class RowJudge final
+{
+public:
+    RowJudge(const TableSpec &spec, ImportTable table, DuplicateChoice duplicates, const Columns &columns,
+             const ImportPlan &plan, sqlite3 *db, const TableInfo &stored, const TableInfo &suppliers)
+        : m_spec(spec)
+        , m_table(table)
+        , m_duplicates(duplicates)
+        , m_columns(columns)
+        , m_plan(plan)
+        , m_findKey(db, u"SELECT 1 FROM %1 WHERE %2 = ? LIMIT 1"_s.arg(
+                            quoteIdentifier(stored.name),
+                            quoteIdentifier(stored.columns[std::size_t(stored.indexOf(spec.fields[spec.key].name))].name)))
+    {
+        if (spec.supplierCode != noField) {
+            const auto column = [&](QLatin1StringView name) {
+                return quoteIdentifier(suppliers.columns[std::size_t(suppliers.indexOf(name))].name);
+            };
+            m_findSupplier = Sql(db, u"SELECT %1 FROM %2 WHERE %3 = ? LIMIT 1"_s.arg(
+                                         column(Field::torihiki_mei), quoteIdentifier(suppliers.name),
+                                         column(Field::torihiki_code)));
+        }
+    }
+
+    bool isValid() const { return m_findKey.isValid() && (m_spec.supplierCode == noField || m_findSupplier.isValid()); }
+    // Why judging failed (the key set's temporary file), when it was not the catalogue.
+    QString errorString() const { return m_keys.errorString(); }
+
+    // The file's text for a field (empty when the file has no such column).
+    QString textOf(const CsvRecord &record, std::size_t field) const
+    {
+        const int column = m_columns.of[field];
+        return column >= 0 ? record.fields.value(column) : QString();
+    }
+
+    // Judges a row; false when the catalogue or the key set could not be read.
+    bool judge(const CsvRecord &record, Judgement &judgement)
+    {
+        judgement.outcome = RowOutcome::Added;
+        judgement.values.assign(m_spec.count, FieldValue());
+        judgement.errors.clear();
+        judgement.supplierName.clear();
+        const auto addError = [&](std::size_t field, const QString &reason) {
+            ImportError error;
+            error.row = record.row;
+            if (field != noField) {
+                const int column = m_columns.of[field];
+                error.field = column >= 0 ? m_plan.headers.value(column) : m_spec.captions[field].toString();
+                error.value = textOf(record, field);
+            }
+            error.reason = reason;
+            judgement.errors.push_back(std::move(error));
+        };
+
+        // The row as a whole, then each field the file has.
+        if (record.problem != CsvProblem::None)
+            addError(noField, problemReason(record.problem, m_plan.encoding));
+        else if (record.fieldCount != m_columns.count)
+            addError(noField, u"項目の数が見出しと合いません（見出しは%1項目、この行は%2項目）。"_s.arg(m_columns.count).arg(record.fieldCount));
+        const bool readable = judgement.errors.empty();
+        std::vector<FieldValue> &values = judgement.values;
+        for (std::size_t f = 0; f < m_spec.count && readable; ++f)
+            values[f] = convert(record, f, addError);
+
+        // The key: against the rows before it and against the catalogue.
+        const FieldValue &key = values[m_spec.key];
+        const bool addAnyway = m_table == ImportTable::Products && m_duplicates == DuplicateChoice::Add;
+        bool inCatalogue = false;
+        if (key.valid && !(m_table == ImportTable::Products && key.integer == reservedJanUnits)) {
+            const std::optional<qint64> earlierRow = m_keys.insert(key.integer, record.row);
+            if (!m_keys.errorString().isEmpty())
+                return false;
+            if (earlierRow) {
+                ++m_duplicatesInFile;
+                if (!addAnyway)
+                    addError(m_spec.key, u"%1行目と同じ%2です。"_s.arg(*earlierRow).arg(m_spec.keyCaption));
+            } else if (!addAnyway) {
+                sqlite3_bind_int64(m_findKey.get(), 1, key.integer);
+                const int rc = sqlite3_step(m_findKey.get());
+                m_findKey.reset();
+                if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+                    return false;
+                inCatalogue = rc == SQLITE_ROW;
+            }
+        }
+        if (inCatalogue) {
+            switch (m_duplicates) {
+            case DuplicateChoice::Skip:
+                judgement.outcome = RowOutcome::Skipped;
+                break;
+            case DuplicateChoice::Update:
+                judgement.outcome = RowOutcome::Updated;
+                break;
+            case DuplicateChoice::Add:
+                // Only suppliers get here: a supplier code names one supplier.
+                addError(m_spec.key, EntryText::supplierCodeExists.toString());
+                break;
+            }
+        }
+        // A new record needs every field, as registration does.
+        if (judgement.outcome == RowOutcome::Added && readable) {
+            for (std::size_t f = 0; f < m_spec.count; ++f) {
+                if (!values[f].present && f != m_spec.supplierName)
+                    addError(f, m_spec.required[f].toString());
+            }
+        }
+        // A product's supplier must be in the catalogue; its name comes from there unless the
+        // file gives one.
+        if (m_spec.supplierCode != noField && judgement.outcome != RowOutcome::Skipped && values[m_spec.supplierCode].valid) {
+            const auto found = supplierNameOf(values[m_spec.supplierCode].integer);
+            if (!found)
+                return false;
+            if (*found) {
+                judgement.supplierName = **found;
+            } else {
+                addError(m_spec.supplierCode,
+                         u"取引先コード「%1」の取引先がカタログにありません。先に取引先を登録してください。"_s.arg(
+                             textOf(record, m_spec.supplierCode)));
+            }
+        }
+        if (!judgement.errors.empty())
+            judgement.outcome = RowOutcome::Error;
+        return true;
+    }
+
+    qint64 duplicatesInFile() const { return m_duplicatesInFile; }
+
+private:
+    template<class AddError>
+    FieldValue convert(const CsvRecord &record, std::size_t f, const AddError &addError) const
+    {
+        FieldValue value;
+        value.present = m_columns.of[f] >= 0;
+        if (!value.present)
+            return value;
+        const QString text = textOf(record, f);
+        if (text.isEmpty()) {
+            // A product's supplier name may be left to the supplier the code names.
+            if (f != m_spec.supplierName || m_columns.of[m_spec.supplierCode] < 0)
+                addError(f, m_spec.required[f].toString());
+            return value;
+        }
+        switch (m_spec.fields[f].kind) {
+        case Kind::Text:
+            value.valid = true;
+            break;
+        case Kind::Number:
+            if (const auto number = Currency::parse(text)) {
+                value.valid = true;
+                value.integer = number->units();
+            }
+            break;
+        case Kind::SmallInt:
+            if (const auto number = parseSmallInt(text)) {
+                value.valid = true;
+                value.integer = *number;
+            }
+            break;
+        }
+        if (!value.valid) {
+            const QString label = m_plan.headers.value(m_columns.of[f]).trimmed();
+            const QString exponent = exponentNotationReason(text, label);
+            addError(f, exponent.isEmpty() ? EntryText::valueExpected(m_spec.fields[f].kind, label) : exponent);
+        }
+        return value;
+    }
+
+    // The name of the supplier with this code: nullopt when it could not be read, an empty
+    // optional when there is none.
+    std::optional<std::optional<QString>> supplierNameOf(qint64 code)
+    {
+        if (const auto it = m_supplierNames.constFind(code); it != m_supplierNames.cend())
+            return *it;
+        sqlite3_stmt *stmt = m_findSupplier.get();
+        sqlite3_bind_int64(stmt, 1, code);
+        std::optional<QString> name;
+        const int rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW) {
+            name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
+                                     sqlite3_column_bytes(stmt, 0));
+        }
+        m_findSupplier.reset();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            return std::nullopt;
+        if (m_supplierNames.size() >= supplierCacheLimit)
+            m_supplierNames.clear();
+        m_supplierNames.insert(code, name);
+        return name;
+    }
+
+    const TableSpec &m_spec;
+    ImportTable m_table;
+    DuplicateChoice m_duplicates;
+    const Columns &m_columns;
+    const ImportPlan &m_plan;
+    Sql m_findKey;
+    Sql m_findSupplier;
+    KeySet m_keys;
+    QHash<qint64, std::optional<QString>> m_supplierNames;
+    qint64 m_duplicatesInFile = 0;
+};
+
+// Writes judged rows into the table: an insert of every field, and an update of the fields
+// the file has (a product's supplier name too when the file gives the supplier's code).
+class RowWriter final
+{
+public:
+    RowWriter(const TableSpec &spec, const Columns &columns, sqlite3 *db, const TableInfo &stored)
+        : m_spec(spec)
+        , m_db(db)
+    {
+        QStringList names;
+        QStringList marks;
+        QStringList sets;
+        QString keyColumn;
+        for (std::size_t f = 0; f < spec.count; ++f) {
+            const QString name = quoteIdentifier(stored.columns[std::size_t(stored.indexOf(spec.fields[f].name))].name);
+            names << name;
+            marks << u"?"_s;
+            const bool derivedName = f == spec.supplierName && columns.of[spec.supplierCode] >= 0;
+            if (f == spec.key) {
+                keyColumn = name;
+            } else if (columns.of[f] >= 0 || derivedName) {
+                sets << name + u" = ?"_s;
+                m_updated.push_back(f);
+            }
+        }
+        if (sets.isEmpty())
+            sets << keyColumn + u" = "_s + keyColumn;
+        const QString table = quoteIdentifier(stored.name);
+        m_insert = Sql(db, u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(table, names.join(u", "_s), marks.join(u", "_s)));
+        m_update = Sql(db, u"UPDATE %1 SET %2 WHERE %3 = ? RETURNING rowid"_s.arg(table, sets.join(u", "_s), keyColumn));
+    }
+
+    bool isValid() const { return m_insert.isValid() && m_update.isValid(); }
+
+    // Stores an added or updated row; the row ids of the records written go to written when
+    // it is given. False when the catalogue refused.
+    bool write(const RowJudge &judge, const CsvRecord &record, const Judgement &judgement,
+               std::vector<std::int64_t> *written)
+    {
+        const bool adding = judgement.outcome == RowOutcome::Added;
+        const Sql &statement = adding ? m_insert : m_update;
+        sqlite3_stmt *stmt = statement.get();
+        int position = 1;
+        const auto bindField = [&](std::size_t f) {
+            if (m_spec.fields[f].kind != Kind::Text) {
+                sqlite3_bind_int64(stmt, position++, judgement.values[f].integer);
+                return;
+            }
+            QString text = judge.textOf(record, f);
+            if (f == m_spec.supplierName && text.isEmpty())
+                text = judgement.supplierName;
+            sqlite3_bind_text16(stmt, position++, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+        };
+        if (adding) {
+            for (std::size_t f = 0; f < m_spec.count; ++f)
+                bindField(f);
+        } else {
+            for (const std::size_t f : m_updated)
+                bindField(f);
+            sqlite3_bind_int64(stmt, position, judgement.values[m_spec.key].integer);
+        }
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            if (written)
+                written->push_back(sqlite3_column_int64(stmt, 0));
+        }
+        statement.reset();
+        if (rc != SQLITE_DONE)
+            return false;
+        // Reserved products are never listed.
+        if (adding && written && judgement.values[m_spec.key].integer != reservedJanUnits)
+            written->push_back(sqlite3_last_insert_rowid(m_db));
+        return true;
+    }
+
+private:
+    const TableSpec &m_spec;
+    sqlite3 *m_db;
+    std::vector<std::size_t> m_updated; // the fields the update sets, in order
+    Sql m_insert;
+    Sql m_update;
+};
+
 } // namespace
 
 QString exponentNotationReason(QStringView text, QStringView label)
@@ -288,59 +634,29 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
         m_errorString = reason;
         return false;
     };
+    const auto cancelled = [&] {
+        m_cancelled = true;
+        return fail(u"取り込みを取り消しました。"_s);
+    };
 
+    // The file and its header line.
     QFile file(m_fileName);
     if (!file.open(QIODevice::ReadOnly))
         return fail(u"「%1」を開けません（%2）。"_s.arg(nativeName(m_fileName), file.errorString()));
     CsvReader reader(&file);
     if (!reader.start())
         return fail(u"「%1」: %2"_s.arg(nativeName(m_fileName), reader.errorString()));
-
     ImportPlan plan;
     plan.encoding = reader.encoding();
-
-    // The header line names the columns.
     CsvRecord record;
     if (!reader.next(record)) {
         if (!reader.errorString().isEmpty())
             return fail(u"「%1」: %2"_s.arg(nativeName(m_fileName), reader.errorString()));
         return fail(u"「%1」は空です。1行目に見出しが必要です: %2"_s.arg(nativeName(m_fileName), expectedHeaders(spec)));
     }
-    plan.headers = record.fields;
-    std::vector<int> columnOf(spec.count, -1);
-    bool anyKnown = false;
-    for (qsizetype column = 0; column < record.fields.size(); ++column) {
-        const QString header = record.fields.at(column).trimmed();
-        int field = -1;
-        for (std::size_t f = 0; f < spec.count; ++f) {
-            if (header == spec.captions[f] || QString::compare(header, spec.fields[f].name, Qt::CaseInsensitive) == 0) {
-                field = int(f);
-                break;
-            }
-        }
-        plan.columnField.push_back(field);
-        if (field < 0) {
-            plan.unknownColumns << record.fields.at(column);
-            continue;
-        }
-        if (columnOf[std::size_t(field)] >= 0) {
-            return fail(u"「%1」の見出し「%2」と「%3」は同じ項目 %4 を指しています。どちらか一方にしてください。"_s.arg(
-                nativeName(m_fileName), record.fields.at(columnOf[std::size_t(field)]), record.fields.at(column),
-                QString(spec.fields[field].name)));
-        }
-        columnOf[std::size_t(field)] = int(column);
-        anyKnown = true;
-    }
-    if (!anyKnown || record.problem != CsvProblem::None) {
-        return fail(u"「%1」の1行目に%2の見出しがありません。次の見出しが必要です: %3"_s.arg(
-            nativeName(m_fileName), m_table == ImportTable::Products ? u"商品"_s : u"取引先"_s,
-            expectedHeaders(spec)));
-    }
-    for (std::size_t f = 0; f < spec.count; ++f) {
-        if (columnOf[f] < 0)
-            plan.missingFields << spec.captions[f].toString();
-    }
-    const qsizetype headerCount = record.fieldCount;
+    Columns columns;
+    if (const QString refused = matchHeader(record, spec, m_table, m_fileName, plan, columns); !refused.isEmpty())
+        return fail(refused);
 
     // The catalogue.
     OpenError openError = OpenError::None;
@@ -349,42 +665,30 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     if (!connection)
         return fail(openMessage.isEmpty() ? u"カタログ「%1」を開けません。"_s.arg(nativeName(m_catalogue)) : openMessage);
     sqlite3 *db = connection->handle();
-    const TableInfo *table = connection->table(QString(spec.name));
+    const TableInfo *stored = connection->table(QString(spec.name));
     const TableInfo *suppliers = connection->table(QString(Table::torihiki));
-    if (!table || !suppliers)
+    if (!stored || !suppliers)
         return fail(u"カタログ「%1」に表 %2 がありません。"_s.arg(nativeName(m_catalogue), QString(spec.name)));
-    std::vector<QString> columnName(spec.count);
     for (std::size_t f = 0; f < spec.count; ++f) {
-        const int index = table->indexOf(spec.fields[f].name);
-        if (index < 0)
+        if (stored->indexOf(spec.fields[f].name) < 0)
             return fail(u"カタログ「%1」に項目 %2 がありません。"_s.arg(nativeName(m_catalogue), QString(spec.fields[f].name)));
-        columnName[f] = quoteIdentifier(table->columns[std::size_t(index)].name);
     }
-    const QString tableName = quoteIdentifier(table->name);
-    const QString keyColumn = columnName[spec.key];
     const auto sqlFailed = [&](const QString &what) {
         return fail(u"カタログ%1。%2"_s.arg(what, describeSqliteError(db, connection->filePath())));
     };
-
-    Sql findKey(db, u"SELECT 1 FROM %1 WHERE %2 = ? LIMIT 1"_s.arg(tableName, keyColumn));
-    Sql findSupplier;
-    if (spec.supplierCode != noField) {
-        const int name = suppliers->indexOf(Field::torihiki_mei);
-        const int code = suppliers->indexOf(Field::torihiki_code);
-        findSupplier = Sql(db, u"SELECT %1 FROM %2 WHERE %3 = ? LIMIT 1"_s.arg(
-                                   quoteIdentifier(suppliers->columns[std::size_t(name)].name),
-                                   quoteIdentifier(suppliers->name),
-                                   quoteIdentifier(suppliers->columns[std::size_t(code)].name)));
-    }
-    if (!findKey.isValid() || (spec.supplierCode != noField && !findSupplier.isValid()))
-        return sqlFailed(u"を読み込めません"_s);
-
-    // Storing: one transaction, an insert of every field and an update of the fields the file has.
     const LargerCache cache(db);
+    RowJudge judge(spec, m_table, m_duplicates, columns, plan, db, *stored, *suppliers);
+    if (!judge.isValid())
+        return sqlFailed(u"を読み込めません"_s);
+    const auto judgeFailed = [&] {
+        return judge.errorString().isEmpty() ? sqlFailed(u"を読み込めません"_s) : fail(judge.errorString());
+    };
+
+    // Storing is one transaction; the other passes look things up in short read transactions
+    // (one for each lookup would take and release the file's lock every time, one for all
+    // would keep writers elsewhere waiting).
     Transaction transaction(db);
-    Sql insert;
-    Sql update;
-    std::vector<std::size_t> updated; // fields the update sets, in order
+    std::optional<RowWriter> writer;
     if (pass == Pass::Store) {
         if (!connection->isStillPresent())
             return fail(u"カタログファイルが見つかりません（移動または削除されました）: %1"_s.arg(nativeName(m_catalogue)));
@@ -392,26 +696,12 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
             return fail(u"カタログファイルは読み取り専用です: %1"_s.arg(nativeName(m_catalogue)));
         if (!transaction.begin(true))
             return sqlFailed(u"に書き込めません"_s);
-        QStringList names;
-        QStringList marks;
-        QStringList sets;
-        for (std::size_t f = 0; f < spec.count; ++f) {
-            names << columnName[f];
-            marks << u"?"_s;
-            const bool derivedName = f == spec.supplierName && columnOf[spec.supplierCode] >= 0;
-            if (f != spec.key && (columnOf[f] >= 0 || derivedName)) {
-                sets << columnName[f] + u" = ?"_s;
-                updated.push_back(f);
-            }
-        }
-        if (sets.isEmpty())
-            sets << keyColumn + u" = "_s + keyColumn;
-        insert = Sql(db, u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(tableName, names.join(u", "_s), marks.join(u", "_s)));
-        update = Sql(db, u"UPDATE %1 SET %2 WHERE %3 = ? RETURNING rowid"_s.arg(tableName, sets.join(u", "_s), keyColumn));
-        if (!insert.isValid() || !update.isValid())
+        writer.emplace(spec, columns, db, *stored);
+        if (!writer->isValid())
             return sqlFailed(u"に書き込めません"_s);
     }
     std::vector<std::int64_t> storedProducts;
+    std::vector<std::int64_t> *listed = m_listStored && m_table == ImportTable::Products ? &storedProducts : nullptr;
 
     QByteArray errorBytes;
     const auto flushErrorRows = [&] {
@@ -425,177 +715,28 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
         appendCsvRecord(plan.headers, plan.encoding, errorBytes);
     }
 
-    KeySet keys;
-    QHash<qint64, std::optional<QString>> supplierNames;
-    const auto supplierNameOf = [&](qint64 code) -> std::optional<std::optional<QString>> {
-        if (const auto it = supplierNames.constFind(code); it != supplierNames.cend())
-            return *it;
-        sqlite3_stmt *stmt = findSupplier.get();
-        sqlite3_bind_int64(stmt, 1, code);
-        std::optional<QString> name;
-        const int rc = sqlite3_step(stmt);
-        if (rc == SQLITE_ROW) {
-            name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
-                                     sqlite3_column_bytes(stmt, 0));
-        }
-        findSupplier.reset();
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-            return std::nullopt;
-        if (supplierNames.size() >= supplierCacheLimit)
-            supplierNames.clear();
-        supplierNames.insert(code, name);
-        return name;
-    };
-
-    std::vector<FieldValue> values(spec.count);
-    std::vector<ImportError> rowErrors;
+    Judgement judgement;
     qint64 rowsSinceProgress = 0;
     while (reader.next(record)) {
         if (isAllEmpty(record))
             continue;
-        // Without a write, lookups go in short read transactions: one each would take and
-        // release the file's lock every time, one for all would keep writers waiting.
         if (!transaction.isOpen() && !transaction.begin(false))
             return sqlFailed(u"を読み込めません"_s);
         ++plan.rows;
-        rowErrors.clear();
-        const auto addError = [&](std::size_t field, const QString &reason) {
-            ImportError error;
-            error.row = record.row;
-            if (field != noField) {
-                error.field = spec.captions[field].toString();
-                if (columnOf[field] >= 0) {
-                    error.field = plan.headers.value(columnOf[field]);
-                    error.value = record.fields.value(columnOf[field]);
-                }
-            }
-            error.reason = reason;
-            rowErrors.push_back(std::move(error));
-        };
-        const auto textOf = [&](std::size_t field) -> QString {
-            return columnOf[field] >= 0 ? record.fields.value(columnOf[field]) : QString();
-        };
-
-        // The row as a whole, then each field the file has.
-        if (record.problem != CsvProblem::None) {
-            addError(noField, problemReason(record.problem, plan.encoding));
-        } else if (record.fieldCount != headerCount) {
-            addError(noField, u"項目の数が見出しと合いません（見出しは%1項目、この行は%2項目）。"_s.arg(headerCount).arg(record.fieldCount));
-        }
-        const bool rowReadable = rowErrors.empty();
-        for (std::size_t f = 0; f < spec.count; ++f) {
-            FieldValue &value = values[f];
-            value = FieldValue();
-            value.present = columnOf[f] >= 0;
-            if (!value.present || !rowReadable)
-                continue;
-            const QString text = textOf(f);
-            if (text.isEmpty()) {
-                // A product's supplier name may be left to the supplier the code names.
-                if (f != spec.supplierName || columnOf[spec.supplierCode] < 0)
-                    addError(f, spec.required[f].toString());
-                continue;
-            }
-            const QString label = plan.headers.value(columnOf[f]).trimmed();
-            switch (spec.fields[f].kind) {
-            case Kind::Text:
-                value.valid = true;
-                break;
-            case Kind::Number:
-                if (const auto number = Currency::parse(text)) {
-                    value.valid = true;
-                    value.integer = number->units();
-                }
-                break;
-            case Kind::SmallInt:
-                if (const auto number = parseSmallInt(text)) {
-                    value.valid = true;
-                    value.integer = *number;
-                }
-                break;
-            }
-            if (!value.valid) {
-                const QString exponent = exponentNotationReason(text, label);
-                addError(f, exponent.isEmpty() ? EntryText::valueExpected(spec.fields[f].kind, label) : exponent);
-            }
-        }
-
-        // The key: against the rows before it and against the catalogue.
-        const FieldValue &key = values[spec.key];
-        const bool keyed = key.valid && !(m_table == ImportTable::Products && key.integer == reservedJanUnits);
-        std::optional<qint64> earlierRow;
-        bool inCatalogue = false;
-        if (keyed) {
-            earlierRow = keys.insert(key.integer, record.row);
-            if (!keys.errorString().isEmpty())
-                return fail(keys.errorString());
-            if (earlierRow)
-                ++plan.duplicatesInFile;
-            const bool addAnyway = m_table == ImportTable::Products && m_duplicates == DuplicateChoice::Add;
-            if (!earlierRow && !addAnyway) {
-                sqlite3_bind_int64(findKey.get(), 1, key.integer);
-                const int rc = sqlite3_step(findKey.get());
-                findKey.reset();
-                if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-                    return sqlFailed(u"を読み込めません"_s);
-                inCatalogue = rc == SQLITE_ROW;
-            }
-        }
-        if (earlierRow && !(m_table == ImportTable::Products && m_duplicates == DuplicateChoice::Add)) {
-            addError(spec.key, u"%1行目と同じ%2です。"_s.arg(*earlierRow).arg(spec.keyCaption));
-        }
-
-        RowOutcome outcome = RowOutcome::Added;
-        if (inCatalogue) {
-            switch (m_duplicates) {
-            case DuplicateChoice::Skip:
-                outcome = RowOutcome::Skipped;
-                break;
-            case DuplicateChoice::Update:
-                outcome = RowOutcome::Updated;
-                break;
-            case DuplicateChoice::Add:
-                // Only suppliers get here: a supplier code names one supplier.
-                addError(spec.key, EntryText::supplierCodeExists.toString());
-                break;
-            }
-        }
-        // A new record needs every field, as registration does.
-        if (outcome == RowOutcome::Added && rowReadable) {
-            for (std::size_t f = 0; f < spec.count; ++f) {
-                if (!values[f].present && f != spec.supplierName)
-                    addError(f, spec.required[f].toString());
-            }
-        }
-        // A product's supplier must be in the catalogue; its name comes from there unless the
-        // file gives one.
-        QString supplierName;
-        if (spec.supplierCode != noField && outcome != RowOutcome::Skipped && values[spec.supplierCode].valid) {
-            const auto found = supplierNameOf(values[spec.supplierCode].integer);
-            if (!found)
-                return sqlFailed(u"を読み込めません"_s);
-            if (!*found) {
-                addError(spec.supplierCode,
-                         u"取引先コード「%1」の取引先がカタログにありません。先に取引先を登録してください。"_s.arg(
-                             textOf(spec.supplierCode)));
-            } else {
-                supplierName = **found;
-            }
-        }
-        if (!rowErrors.empty())
-            outcome = RowOutcome::Error;
+        if (!judge.judge(record, judgement))
+            return judgeFailed();
 
         // Counting, showing and storing.
+        const RowOutcome outcome = judgement.outcome;
         ++plan.counts[std::size_t(outcome)];
-        QList<ImportRow> &first = plan.firstRows[std::size_t(outcome)];
-        if (first.size() < previewRows) {
+        if (QList<ImportRow> &first = plan.firstRows[std::size_t(outcome)]; first.size() < previewRows) {
             ImportRow shown;
             shown.row = record.row;
             for (std::size_t f = 0; f < spec.count; ++f)
-                shown.values << textOf(f);
+                shown.values << judge.textOf(record, f);
             first << shown;
         }
-        for (ImportError &error : rowErrors) {
+        for (ImportError &error : judgement.errors) {
             ++plan.errorCount;
             if (plan.errors.size() < listedErrors)
                 plan.errors << std::move(error);
@@ -605,59 +746,25 @@ bool CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
             if (errorBytes.size() > 256 * 1024 && !flushErrorRows())
                 return false;
         }
-        if (pass == Pass::Store && (outcome == RowOutcome::Added || outcome == RowOutcome::Updated)) {
-            const bool adding = outcome == RowOutcome::Added;
-            sqlite3_stmt *stmt = adding ? insert.get() : update.get();
-            int position = 1;
-            const auto bindField = [&](std::size_t f) {
-                if (spec.fields[f].kind != Kind::Text) {
-                    sqlite3_bind_int64(stmt, position++, values[f].integer);
-                    return;
-                }
-                const QString text = f == spec.supplierName && textOf(f).isEmpty() ? supplierName : textOf(f);
-                sqlite3_bind_text16(stmt, position++, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
-            };
-            if (adding) {
-                for (std::size_t f = 0; f < spec.count; ++f)
-                    bindField(f);
-            } else {
-                for (const std::size_t f : updated)
-                    bindField(f);
-                sqlite3_bind_int64(stmt, position, key.integer);
-            }
-            int rc;
-            const bool listed = m_listStored && m_table == ImportTable::Products;
-            while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-                if (listed)
-                    storedProducts.push_back(sqlite3_column_int64(stmt, 0));
-            }
-            if (rc != SQLITE_DONE) {
-                const QString reason = describeSqliteError(db, connection->filePath());
-                sqlite3_reset(stmt);
-                return fail(u"%1行目をカタログに書き込めないため、何も取り込んでいません。%2"_s.arg(record.row).arg(reason));
-            }
-            // Reserved products are never listed.
-            if (adding && listed && key.integer != reservedJanUnits)
-                storedProducts.push_back(sqlite3_last_insert_rowid(db));
-            (adding ? insert : update).reset();
+        if (writer && (outcome == RowOutcome::Added || outcome == RowOutcome::Updated)
+            && !writer->write(judge, record, judgement, listed)) {
+            return fail(u"%1行目をカタログに書き込めないため、何も取り込んでいません。%2"_s.arg(record.row).arg(
+                describeSqliteError(db, connection->filePath())));
         }
 
         if (++rowsSinceProgress >= progressEvery) {
             rowsSinceProgress = 0;
             if (pass != Pass::Store && !transaction.commit())
                 return sqlFailed(u"を読み込めません"_s);
-            if (progress && !progress(reader.position(), reader.size())) {
-                m_cancelled = true;
-                return fail(u"取り込みを取り消しました。"_s);
-            }
+            if (progress && !progress(reader.position(), reader.size()))
+                return cancelled();
         }
     }
     if (!reader.errorString().isEmpty())
         return fail(u"「%1」: %2"_s.arg(nativeName(m_fileName), reader.errorString()));
-    if (progress && !progress(reader.size(), reader.size())) {
-        m_cancelled = true;
-        return fail(u"取り込みを取り消しました。"_s);
-    }
+    if (progress && !progress(reader.size(), reader.size()))
+        return cancelled();
+    plan.duplicatesInFile = judge.duplicatesInFile();
 
     switch (pass) {
     case Pass::Plan:
