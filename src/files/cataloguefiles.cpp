@@ -232,7 +232,7 @@ void CatalogueFiles::importCsv()
                          QMessageBox::NoButton, m_mainWindow);
     QPushButton *products = question.addButton(u"商品(&S)"_s, QMessageBox::AcceptRole);
     QPushButton *suppliers = question.addButton(u"取引先(&T)"_s, QMessageBox::AcceptRole);
-    question.addButton(u"キャンセル"_s, QMessageBox::RejectRole);
+    question.addButton(u"キャンセル(&C)"_s, QMessageBox::RejectRole);
     question.exec();
     if (question.clickedButton() != products && question.clickedButton() != suppliers)
         return;
@@ -248,10 +248,13 @@ void CatalogueFiles::importCsv()
     const CsvImport &done = preview.csvImport();
     if (table == ImportTable::Products)
         m_data1->showRecords(done.storedProducts());
-    Q_EMIT statusMessage(u"%1 から%2を %3件追加し、%4件上書きしました。"_s.arg(QDir::toNativeSeparators(*chosen))
-                             .arg(table == ImportTable::Products ? u"商品"_s : u"取引先"_s)
-                             .arg(done.plan().count(RowOutcome::Added))
-                             .arg(done.plan().count(RowOutcome::Updated)));
+    QString said = u"%1 から%2を %3件追加し、%4件上書きしました。"_s.arg(QDir::toNativeSeparators(*chosen))
+                       .arg(table == ImportTable::Products ? u"商品"_s : u"取引先"_s)
+                       .arg(done.plan().count(RowOutcome::Added))
+                       .arg(done.plan().count(RowOutcome::Updated));
+    if (const qint64 errors = done.plan().count(RowOutcome::Error); errors > 0)
+        said += u"エラーのある %1行は取り込んでいません。"_s.arg(errors);
+    Q_EMIT statusMessage(said);
 }
 
 void CatalogueFiles::exportCsv()

@@ -534,16 +534,17 @@ void TestCatalogueFiles::importThroughMenu_data()
     const QStringList before{u"りんご"_s, u"みかん"_s};
     const QByteArray products = "syohin_mei,syohin_master,syohin_sale,syohin_genka,syohin_JAN,syohin_EOS,syohin_EOStani,"
                                 "syohin_torihikicode,bumon_code,bumon_AU\n新商品,1,1,1,111,1,1,120,1,1\n"
-                                "予約,1,1,1,-99,1,1,120,1,1\n同じJAN,1,1,1,4901234567894,1,1,120,1,1\n";
+                                "予約,1,1,1,-99,1,1,120,1,1\n同じJAN,1,1,1,4901234567894,1,1,120,1,1\n"
+                                "誤り,x,1,1,112,1,1,120,1,1\n";
     QTest::newRow("products imported and listed, reserved ones not")
         << u"商品(&S)"_s << products << u"import"_s << QString() << QStringList{u"新商品"_s}
-        << u"から商品を 2件追加し、0件上書きしました。"_s;
+        << u"から商品を 2件追加し、0件上書きしました。エラーのある 1行は取り込んでいません。"_s;
     QTest::newRow("suppliers, error rows saved, cancelled")
         << u"取引先(&T)"_s << QByteArray("取引先名,取引先住所,取引先電話番号,取引先コード,取引先郵便番号\nA,B,C,130,D\nA,B,,131,D\n")
         << u"errors"_s << QString() << before << QString();
     QTest::newRow("no header") << u"商品(&S)"_s << QByteArray("a,b\n") << QString() << u"の1行目に商品の見出しがありません"_s
                                << before << QString();
-    QTest::newRow("question cancelled") << u"キャンセル"_s << products << QString() << QString() << before << QString();
+    QTest::newRow("question cancelled") << u"キャンセル(&C)"_s << products << QString() << QString() << before << QString();
 }
 
 void TestCatalogueFiles::importThroughMenu()
