@@ -280,7 +280,7 @@ public:
         , m_duplicates(duplicates)
         , m_columns(columns)
         , m_plan(plan)
-        , m_findKey(db, u"SELECT 1 FROM %1 WHERE %2 = ? LIMIT 1"_s.arg(
+        , m_findKey(db, u"SELECT 1 FROM %1 WHERE %2 = ? LIMIT 2"_s.arg(
                             quoteIdentifier(stored.name),
                             quoteIdentifier(stored.columns[std::size_t(stored.indexOf(spec.fields[spec.key].name))].name)))
     {
@@ -337,7 +337,7 @@ public:
         // The key: against the rows before it and against the catalogue.
         const FieldValue &key = values[m_spec.key];
         const bool addAnyway = m_table == ImportTable::Products && m_duplicates == DuplicateChoice::Add;
-        bool inCatalogue = false;
+        int inCatalogue = 0; // records with the key, counted up to two
         if (key.valid && !(m_table == ImportTable::Products && key.integer == reservedJanUnits)) {
             const std::optional<qint64> earlierRow = m_keys.insert(key.integer, record.row);
             if (!m_keys.errorString().isEmpty())
@@ -348,14 +348,18 @@ public:
                     addError(m_spec.key, u"%1行目と同じ%2です。"_s.arg(*earlierRow).arg(m_spec.keyCaption));
             } else if (!addAnyway) {
                 sqlite3_bind_int64(m_findKey.get(), 1, key.integer);
-                const int rc = sqlite3_step(m_findKey.get());
+                int rc;
+                while ((rc = sqlite3_step(m_findKey.get())) == SQLITE_ROW)
+                    ++inCatalogue;
                 m_findKey.reset();
-                if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+                if (rc != SQLITE_DONE)
                     return false;
-                inCatalogue = rc == SQLITE_ROW;
             }
         }
-        if (inCatalogue) {
+        if (inCatalogue > 1 && m_duplicates == DuplicateChoice::Update) {
+            // Which of them the row means cannot be told; none is guessed.
+            addError(m_spec.key, u"カタログにこの%1のレコードが複数あるため、どれを上書きするか決められません。"_s.arg(m_spec.keyCaption));
+        } else if (inCatalogue > 0) {
             switch (m_duplicates) {
             case DuplicateChoice::Skip:
                 judgement.outcome = RowOutcome::Skipped;

@@ -233,6 +233,9 @@ void TestCsvImport::import_data()
     QTest::newRow("in the catalogue, only the file's fields updated")
         << P << update << u"商品JANコード,商品マスタ価格\n4901234567894,300\n"_s.toUtf8() << u"0/1/0/0  9"_s
         << QStringList{} << QStringList{u"既存:300:4901234567894:テスト商事"_s} << u"既存"_s;
+    QTest::newRow("twice in the catalogue, not guessed") << P << update << again << u"0/0/0/1  0"_s
+        << QStringList{u"2:商品JANコード:4901234567894:カタログにこのJANコードのレコードが複数あるため、どれを上書きするか決められません。"_s}
+        << QStringList{existing, existing} << QString();
     QTest::newRow("in the catalogue, no name to update with")
         << P << update << u"商品JANコード,商品取引先名\n4901234567894,\n"_s.toUtf8() << u"0/0/0/1  9"_s
         << QStringList{u"2:商品取引先名::取引先コードより取引先を検索してください。"_s} << QStringList{existing} << QString();
@@ -264,6 +267,8 @@ void TestCsvImport::import()
     QFETCH(QString, listed);
 
     const QString catalogue = m_folder->catalogue();
+    if (QByteArray(QTest::currentDataTag()).startsWith("twice"))
+        QVERIFY(insertProduct(catalogue, {.mei = u"既存"_s, .master = u"100"_s, .jan = u"4901234567894"_s}));
     const QStringList before = stored(catalogue, table);
     CsvImport import(catalogue, file(bytes), table, choice);
     import.setListStoredProducts(true);
