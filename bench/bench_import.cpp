@@ -6,11 +6,12 @@
 //
 //   bench_import <catalogue> [runs]
 // Make the catalogue with: generate_catalogue <catalogue> 1000000
-#include "catalogue/currentcatalogue.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/schema.h"
-#include "catalogue/sqltexts.h"
-#include "files/csvwriter.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/kinds/schema.h"
+#include "engine/sqlite/connection.h"
+#include "engine/statements/statementtexts.h"
+#include "engine/files/csvwriter.h"
 
 #include "benchsupport.h"
 
@@ -124,7 +125,7 @@ int main(int argc, char *argv[])
     CurrentCatalogue::instance().setDatabaseName(path);
     RecordSource source;
     source.setRecordSource(QString(SqlText::allProducts));
-    if (!source.refresh() || !exportProductCsv(source, ourFile).ok) {
+    if (!source.refresh() || !exportProductCsv(source, ourFile)) {
         QTextStream(stderr) << "cannot export " << path << '\n';
         return 1;
     }

@@ -1,7 +1,7 @@
 // The CSV import's reader on any bytes: every input is read to its end (or refused with a
 // reason) without a crash or a hang, and what it reads, written back by the CSV writer in
 // the same encoding and read again, gives the same fields.
-#include "files/csvreader.h"
+#include "engine/csv/csvreader.h"
 
 #include "fuzzcheck.h"
 

@@ -2,7 +2,7 @@
 
 #include "app/csvcommands.h"
 
-#include "help/versioninfo.h"
+#include "windows/help/versioninfo.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
 #include "app/csvcommands.h"
 
-#include "catalogue/connection.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
-#include "files/csvimport.h"
-#include "files/csvwriter.h"
-#include "search/searchtext.h"
+#include "engine/sqlite/connection.h"
+#include "engine/records/recordsource.h"
+#include "engine/statements/statementtexts.h"
+#include "engine/csv/csvimport.h"
+#include "engine/files/csvwriter.h"
+#include "engine/statements/searchtext.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -84,9 +84,8 @@ int failure(QTextStream &err, const QString &reason)
 QString catalogueArgument(const QString &name, QTextStream &err)
 {
     const QString path = QFileInfo(name).absoluteFilePath();
-    QString detail;
-    if (const OpenError error = Connection::check(path, &detail); error != OpenError::None) {
-        failure(err, openErrorMessage(error, path, detail));
+    if (const Status checked = Connection::check(path); !checked) {
+        failure(err, checked.message());
         return {};
     }
     return path;
@@ -114,8 +113,8 @@ int importCsv(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const bool dryRun = read.flags.contains(u"dry-run"_s);
     CsvImport import(catalogue, read.files.at(1), table == u"syohin" ? ImportTable::Products : ImportTable::Suppliers,
                      choices.value(duplicates));
-    if (!(dryRun ? import.makePlan() : import.store()))
-        return failure(err, import.errorString());
+    if (const Status done = dryRun ? import.makePlan() : import.store(); !done)
+        return failure(err, done.message());
 
     const ImportPlan &plan = import.plan();
     out << (dryRun ? u"取り込まずに確認しました"_s : u"取り込みました"_s)
@@ -125,8 +124,11 @@ int importCsv(const QStringList &arguments, QTextStream &out, QTextStream &err)
                .arg(plan.count(RowOutcome::Error))
                .arg(encodingName(plan.encoding))
         << '\n';
-    if (read.values.contains(u"errors"_s) && !import.saveErrorRows(read.values.value(u"errors"_s)))
-        return failure(err, import.errorString());
+    if (read.values.contains(u"errors"_s)) {
+        const QString errors = QFileInfo(read.values.value(u"errors"_s)).absoluteFilePath();
+        if (const Status saved = import.saveErrorRows(errors); !saved)
+            return failure(err, saved.message());
+    }
     if (plan.count(RowOutcome::Error) == 0)
         return 0;
     const ImportError &first = plan.errors.constFirst();
@@ -169,15 +171,15 @@ int exportCsv(const QStringList &arguments, QTextStream &out, QTextStream &err)
     RecordSource list;
     list.setDatabaseName(catalogue);
     list.setRecordSource(*text);
-    if (!list.refresh())
-        return failure(err, list.errorString());
+    if (const Status listed = list.refresh(); !listed)
+        return failure(err, listed.message());
     const QString target = QFileInfo(read.files.at(1)).absoluteFilePath();
-    const CsvResult result = exportProductCsv(list, target);
-    if (!result.ok)
-        return failure(err, u"%1 に書き込めませんでした。%2"_s.arg(QDir::toNativeSeparators(target), result.errorString));
-    out << u"%1件を書き出しました。"_s.arg(result.rows);
-    if (result.replacedCharacters > 0)
-        out << u"Shift_JISで表せない文字 %1 文字を、近い文字または「?」に置き換えました。"_s.arg(result.replacedCharacters);
+    const auto result = exportProductCsv(list, target);
+    if (!result)
+        return failure(err, result.status().message());
+    out << u"%1件を書き出しました。"_s.arg(result->rows);
+    if (result->replacedCharacters > 0)
+        out << u"Shift_JISで表せない文字 %1 文字を、近い文字または「?」に置き換えました。"_s.arg(result->replacedCharacters);
     out << '\n';
     return 0;
 }
