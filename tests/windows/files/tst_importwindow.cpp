@@ -4,10 +4,12 @@
 #include "windowsupport.h"
 
 #include "app/filemenu.h"
+#include "engine/kinds/schema.h"
 #include "engine/records/recordsource.h"
 #include "engine/statements/statementtexts.h"
 #include "windows/files/importpreview.h"
 
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -57,7 +59,7 @@ void TestImportWindow::importThroughMenu_data()
 {
     QTest::addColumn<QString>("answer");   // the button pressed when asked what the file holds
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("preview");  // "import", or "errors" (saved) then cancel
+    QTest::addColumn<QString>("preview");  // "import", "update" (chosen) then import, or "errors" (saved) then cancel
     QTest::addColumn<QString>("message");  // in the one message box shown besides; empty: none
     QTest::addColumn<QStringList>("listed");
     QTest::addColumn<QString>("status");   // the status bar afterwards, past the file's name
@@ -70,6 +72,11 @@ void TestImportWindow::importThroughMenu_data()
     QTest::newRow("products imported and listed, reserved ones not")
         << u"商品(&S)"_s << products << u"import"_s << QString() << QStringList{u"新商品"_s}
         << u"から商品を 2件追加し、0件上書きしました。エラーのある 1行は取り込んでいません。"_s;
+    // The list is in file order, which is not the order the catalogue holds the records in.
+    QTest::newRow("products updated after one added, listed in file order")
+        << u"商品(&S)"_s << products.first(products.indexOf("予約")) + "りんご改,1,1,1,4901234567894,1,1,120,1,1\n"
+        << u"update"_s << QString() << QStringList{u"新商品"_s, u"りんご改"_s}
+        << u"から商品を 1件追加し、1件上書きしました。"_s;
     QTest::newRow("suppliers, error rows saved, cancelled")
         << u"取引先(&T)"_s << QByteArray("取引先名,取引先住所,取引先電話番号,取引先コード,取引先郵便番号\nA,B,C,130,D\nA,B,,131,D\n")
         << u"errors"_s << QString() << before << QString();
@@ -114,7 +121,12 @@ void TestImportWindow::importThroughMenu()
         } else if (qobject_cast<ImportPreview *>(modal)) {
             if (preview == u"errors")
                 pushButton(modal, u"cmdSaveErrors"_s)->click();
-            pushButton(modal, preview == u"import" ? u"Command1"_s : u"Command2"_s)->click();
+            if (preview == u"update") {
+                auto *choice = modal->findChild<QComboBox *>(u"cboDuplicates"_s);
+                choice->setCurrentIndex(int(DuplicateChoice::Update));
+                Q_EMIT choice->activated(choice->currentIndex());
+            }
+            pushButton(modal, preview == u"errors" ? u"Command2"_s : u"Command1"_s)->click();
         }
     });
     trigger(window.get(), u"mnufileImport"_s);
@@ -122,9 +134,14 @@ void TestImportWindow::importThroughMenu()
     QCOMPARE(messages.size(), message.isEmpty() ? 0 : 1);
     QVERIFY(messages.join(u'|').contains(message));
     QCOMPARE(listedNames(window->data1()), listed);
+    // As an export of the list reads it.
+    QStringList exported;
+    const int name = window->data1()->fieldIndex(Field::syohin_mei);
+    QVERIFY(window->data1()->forEachRow([&](const Row &row) { return exported << row.at(name).toString(), true; }));
+    QCOMPARE(exported, listed);
     QCOMPARE(window->statusBar()->currentMessage().section(u' ', 1), status);
     QCOMPARE(readFile(errors).count('\n'), preview == u"errors" ? 2 : 0);
-    if (preview != u"import")
+    if (preview == u"errors" || preview.isEmpty())
         QCOMPARE(sqlValue(catalogue, u"SELECT count(*) FROM syohin"_s).toInt(), 2);
 }
 
