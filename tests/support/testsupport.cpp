@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 
 #include <sqlite3.h>
@@ -210,6 +211,18 @@ QVariantList supplierRow(const QString &mei, const QString &add, const QString &
 QVariant sqlValue(const QString &path, const QString &sql)
 {
     return querySql(path, sql).value(0).value(0);
+}
+
+QMap<QString, QByteArray> folderState(const QString &folder)
+{
+    QMap<QString, QByteArray> state;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info = it.nextFileInfo();
+        state.insert(QDir(folder).relativeFilePath(info.filePath()), info.isDir() ? "<folder>" : readFile(info.filePath()));
+    }
+    return state;
 }
 
 bool shuffleProductColumns(const QString &path)
