@@ -649,9 +649,9 @@ void TestRecordSource::writeRefused_data()
         {"disk full", ErrorCode::WriteFailed, u"catalogue.mdb"_s, true},
         {"folder removed", ErrorCode::WriteFailed, u"catalogue.mdb"_s, true},
         {"folder moved", ErrorCode::WriteFailed, u"catalogue.mdb"_s, true},
-        // A journal could still be made here: only the check that the file is the one opened
-        // keeps the write away.
-        {"file moved aside", ErrorCode::WriteFailed, u"catalogue.mdb"_s, true},
+        // A copy takes the file's place: only the check that the file is the one opened keeps
+        // the write away from either.
+        {"file replaced by a copy", ErrorCode::WriteFailed, u"catalogue.mdb"_s, true},
         {"busy", ErrorCode::Busy, u"使用中"_s, true},
         // A value SQLite will not bind is never stored as an empty field.
         {"value too long for the connection", ErrorCode::WriteFailed, u"catalogue.mdb"_s, true},
@@ -733,9 +733,9 @@ void TestRecordSource::writeRefused()
     } else if (cause == u"folder moved"_s) {
         survivor = m_folder->filePath(u"moved/catalogue.mdb"_s);
         QVERIFY(QDir().rename(shop, m_folder->filePath(u"moved"_s)));
-    } else if (cause == u"file moved aside"_s) {
-        survivor = shop + u"/catalogue-old.mdb"_s;
-        QVERIFY(QFile::rename(path, survivor));
+    } else if (cause == u"file replaced by a copy"_s) {
+        QVERIFY(QFile::rename(path, shop + u"/catalogue-old.mdb"_s));
+        QVERIFY(QFile::copy(shop + u"/catalogue-old.mdb"_s, path));
     } else if (cause.startsWith(u"value too long"_s)) {
         sqlite3_limit(handleOf(source), SQLITE_LIMIT_LENGTH, 1000);
         QVERIFY(source.setText(registration && operation.startsWith(u"supplier"_s) ? Field::torihiki_mei : Field::syohin_mei,
