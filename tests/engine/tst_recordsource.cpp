@@ -305,16 +305,19 @@ void TestRecordSource::forEachRowVisitsInOrderWithoutLocking()
         sqlite3_close(db);
         return rc;
     };
-    QVERIFY(execSql(m_path, u"WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 199) "
+    // Enough rows to be read in several slices.
+    QVERIFY(execSql(m_path, u"WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 19999) "
                              "INSERT INTO syohin (syohin_mei, syohin_JAN, bumon_code) "
                              "SELECT '品' || i, 10000, CASE WHEN i % 50 = 0 THEN 90000 ELSE 80000 END FROM n"_s));
     RecordSource source;
-    for (const auto &[text, listedCount] : {std::pair{listed, 203}, std::pair{listed + u" and bumon_code like 9"_s, 4}}) {
+    for (const auto &[text, listedCount] : {std::pair{listed, 20003}, std::pair{listed + u" and bumon_code like 9"_s, 400}}) {
         QVERIFY(open(source, text));
-        QVERIFY(source.setCurrentRow(1));
-        // An idle result holds no lock: an exclusive lock needs every reader gone.
-        QVERIFY(!source.data(source.index(2, 0)).toString().isEmpty());
+        // An idle result holds no lock, also after rows were shown and selected far down:
+        // an exclusive lock needs every reader gone.
+        QVERIFY(source.setCurrentRow(listedCount / 2));
+        QVERIFY(!source.data(source.index(listedCount / 2 + 1, 0)).toString().isEmpty());
         QCOMPARE(writeElsewhere("BEGIN EXCLUSIVE; UPDATE syohin SET syohin_sale=2 WHERE rowid=1; COMMIT;"), SQLITE_OK);
+        QVERIFY(source.setCurrentRow(1));
         // A row removed after the refresh is skipped, and leaves the list.
         const QString removed = source.row(2).value(0).toString();
         QVERIFY(execSql(m_path, u"delete from syohin where syohin_mei='%1'"_s.arg(removed)));

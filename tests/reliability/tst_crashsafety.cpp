@@ -7,9 +7,7 @@
 #include "crashrows.h"
 #include "testsupport.h"
 
-#include "engine/records/recordsource.h"
 #include "engine/sqlite/connection.h"
-#include "engine/statements/statementtexts.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -132,7 +130,6 @@ private Q_SLOTS:
     void init();
     void killedWriterLosesNothing_data();
     void killedWriterLosesNothing();
-    void idleLargeResultNeverBlocksAnotherProgram();
     void twoProgramsWritingAtOnceLoseNothing_data();
     void twoProgramsWritingAtOnceLoseNothing();
 
@@ -293,35 +290,6 @@ void TestCrashSafety::killedWriterLosesNothing()
     }
     QVERIFY2(damage.isEmpty(), qPrintable(u"after %1 kills: "_s.arg(kills) + damage));
     QVERIFY2(killsAfterAWrite >= m_kills / 3, "most kills came before anything was written");
-}
-
-void TestCrashSafety::idleLargeResultNeverBlocksAnotherProgram()
-{
-    const qint64 products = environmentNumber("MERCHALOG_LARGE_RESULT_ROWS", 100000);
-    QVERIFY(seedProducts(m_path, 1, products, 8));
-    RecordSource held;
-    held.setDatabaseName(m_path);
-    held.setRecordSource(QString(SqlText::allProducts));
-    QVERIFY(held.refresh());
-    // Look at rows as the grid does, then select one in the middle and edit it.
-    for (int row = 0; row < 40; ++row)
-        QVERIFY(!held.data(held.index(row, 0)).toString().isEmpty());
-    QVERIFY(held.setCurrentRow(int(products / 2)));
-    const qint64 key = Crash::parseName(held.text(Field::syohin_mei))->key;
-    for (int field : Crash::editedProductFields)
-        QVERIFY(held.setText(QString(syohinFields[size_t(field)].name), Crash::productTexts(key, 1, 8).at(field)));
-
-    // The other program does not wait at all: any lock held here would fail its writes.
-    const Run run = runDriver({u"products"_s, m_path, QString::number(products + 1), u"25"_s, u"--name-size"_s, u"8"_s,
-                               u"--busy-timeout"_s, u"0"_s}, false);
-    QVERIFY2(run.exitCode == 0 && run.keyed(u"ok").size() == 25, qPrintable(run.lines.join(u'\n') + run.errors));
-    // And this result still writes and refreshes afterwards.
-    QVERIFY2(held.storePending(), qPrintable(held.status().message()));
-    QVERIFY(held.refresh());
-    QCOMPARE(qint64(held.recordCount()), products + 25);
-    const Scan scan = scanTable(m_path, true);
-    QVERIFY2(scan.faults.isEmpty(), qPrintable(scan.faults.join(u"; "_s)));
-    QCOMPARE(scan.versions.value(key), 1);
 }
 
 void TestCrashSafety::twoProgramsWritingAtOnceLoseNothing_data()
