@@ -26,7 +26,6 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <cstdio>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
@@ -207,56 +206,36 @@ int editProducts(int version, const Options &options)
     return 0;
 }
 
-int usage(std::FILE *to = stderr)
-{
-    std::fputs("usage: crashdriver products|suppliers|delete FILE FIRST COUNT [options]\n"
-               "       crashdriver edit FILE VERSION [options]\n"
-               "options: --name-size N  --busy-timeout MS  --unsafe\n"
-               "FILE is an existing catalogue; the driver writes into it and creates nothing.\n",
-               to);
-    return to == stderr ? 64 : 0;
-}
-
 } // namespace
 
+// The usage is in the comment at the top; a wrong call exits with 64.
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     Options options;
     for (qsizetype i = 0; i < args.size();) {
-        const QString arg = args.at(i);
-        if (arg == u"--unsafe"_s) {
+        if (args.at(i) == u"--unsafe"_s) {
             options.unsafe = true;
             args.removeAt(i);
-        } else if ((arg == u"--name-size"_s || arg == u"--busy-timeout"_s) && i + 1 < args.size()) {
-            (arg == u"--name-size"_s ? options.nameSize : options.busyTimeout) = args.at(i + 1).toInt();
+        } else if (args.at(i).startsWith(u"--"_s) && i + 1 < args.size()) {
+            (args.at(i) == u"--name-size"_s ? options.nameSize : options.busyTimeout) = args.at(i + 1).toInt();
             args.remove(i, 2);
-        } else if (arg == u"--help"_s || arg == u"-h"_s) {
-            return usage(stdout);
-        } else if (arg.startsWith(u"--"_s)) {
-            return usage();
         } else {
             ++i;
         }
     }
-    if (args.size() < 3)
-        return usage();
-
-    const QString mode = args.at(0);
-    const QString file = args.at(1);
-    CurrentCatalogue::instance().setDatabaseName(file);
-    if (mode == u"edit"_s)
-        return editProducts(args.at(2).toInt(), options);
-    if (args.size() < 4)
-        return usage();
-    const qint64 first = args.at(2).toLongLong();
-    const qint64 count = args.at(3).toLongLong();
+    const QString mode = args.value(0);
+    CurrentCatalogue::instance().setDatabaseName(args.value(1));
+    const qint64 first = args.value(2).toLongLong();
+    const qint64 count = args.value(3).toLongLong();
+    if (mode == u"edit"_s && args.size() == 3)
+        return editProducts(int(first), options);
+    if (args.size() != 4)
+        return 64;
     if (mode == u"products"_s)
         return registerProducts(first, count, options);
     if (mode == u"suppliers"_s)
         return registerSuppliers(first, count, options);
-    if (mode == u"delete"_s)
-        return deleteProducts(first, count, options);
-    return usage();
+    return mode == u"delete"_s ? deleteProducts(first, count, options) : 64;
 }
