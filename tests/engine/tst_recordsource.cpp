@@ -64,8 +64,8 @@ private Q_SLOTS:
     void selects();
     void listOrderCurrentRowAndKinds();
     void rejectedStatementKeepsRows();
-    void editIsStoredWhenRecordIsLeft();
-    void invalidEditIsRefusedAndKept();
+    void leavingTheRecord_data();
+    void leavingTheRecord();
     void appendIntoEmptyTable();
     void sourcesShareOneConnectionAndFollowTheCatalogue();
     void forEachRowVisitsInOrderWithoutLocking();
@@ -195,65 +195,70 @@ void TestRecordSource::rejectedStatementKeepsRows()
     QCOMPARE(source.currentRow(), 1);
 }
 
-void TestRecordSource::editIsStoredWhenRecordIsLeft()
+void TestRecordSource::leavingTheRecord_data()
 {
-    const auto stored = [&](const char *field, int rowid) {
-        return sqlValue(m_path, u"select %1 from syohin where rowid=%2"_s.arg(QLatin1StringView(field)).arg(rowid));
-    };
-    RecordSource source;
-    QVERIFY(open(source));
-    // Typing back what is stored leaves nothing pending.
-    QVERIFY(source.setText(Field::syohin_master, u"5"_s));
-    QVERIFY(source.setText(Field::syohin_master, u"100"_s));
-    QCOMPARE(source.editMode(), EditMode::None);
-
-    QVERIFY(source.setText(Field::syohin_master, u"1,980"_s));
-    QCOMPARE(source.editMode(), EditMode::Editing);
-    QCOMPARE(source.data(source.index(0, 1)).toString(), u"1,980"_s);
-    QCOMPARE(stored("syohin_master", 1).toLongLong(), units(100));
-    QVERIFY(source.setCurrentRow(1));
-    QCOMPARE(source.editMode(), EditMode::None);
-    QCOMPARE(stored("syohin_master", 1).toLongLong(), units(1980));
-    QCOMPARE(source.lastModified(), Bookmark(1));
-
-    // A grid edit on another row makes that row current first, then stores on refresh.
-    QVERIFY(source.setData(source.index(2, 0), u"緑茶"_s));
-    QCOMPARE(source.currentRow(), 2);
-    QVERIFY(source.refresh());
-    QCOMPARE(stored("syohin_mei", 4).toString(), u"緑茶"_s);
-
-    // And on destruction.
-    {
-        RecordSource other;
-        QVERIFY(open(other));
-        QVERIFY(other.setText(Field::syohin_EOS, u"42"_s));
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<bool>("converts");
+    for (const char *way : {"another row", "grid edit on another row", "refresh", "store", "destroyed"}) {
+        QTest::addRow("%s", way) << QString::fromLatin1(way) << true;
+        QTest::addRow("%s, does not convert", way) << QString::fromLatin1(way) << false;
     }
-    QCOMPARE(stored("syohin_EOS", 1).toLongLong(), units(42));
 }
 
-void TestRecordSource::invalidEditIsRefusedAndKept()
+// Pending edits are stored when the record is left, whichever way; an edit that does not
+// convert is refused, naming the field, and nothing of the record is stored.
+void TestRecordSource::leavingTheRecord()
 {
-    RecordSource source;
-    QVERIFY(open(source));
-    QVERIFY(source.setText(Field::syohin_mei, u"新しい名前"_s));
-    QVERIFY(source.setText(Field::syohin_EOStani, u"40000"_s));
-    QVERIFY(!source.setCurrentRow(1));
-    QCOMPARE(source.status().code(), ErrorCode::InvalidValue);
-    QCOMPARE(source.status().field(), u"syohin_EOStani"_s);
-    QCOMPARE(source.currentRow(), 0);
-    QCOMPARE(source.text(Field::syohin_EOStani), u"40000"_s);
-    QVERIFY(!source.refresh());
-    QCOMPARE(source.recordCount(), 3);
-    QCOMPARE(sqlValue(m_path, u"select syohin_mei from syohin where rowid=1"_s).toString(), u"コーラ"_s);
+    QFETCH(QString, way);
+    QFETCH(bool, converts);
+    const auto before = productsIn(m_path);
+    auto source = std::make_unique<RecordSource>();
+    QVERIFY(open(*source));
+    // Typing back what is stored leaves nothing pending.
+    QVERIFY(source->setText(Field::syohin_master, u"5"_s));
+    QVERIFY(source->setText(Field::syohin_master, u"100"_s));
+    QCOMPARE(source->editMode(), EditMode::None);
+    QVERIFY(source->setText(Field::syohin_mei, u"新しい名前"_s));
+    QVERIFY(source->setText(Field::syohin_EOStani, converts ? u"1,000"_s : u"40000"_s));
+    QCOMPARE(source->editMode(), EditMode::Editing);
+    QCOMPARE(source->data(source->index(0, 6)).toString(), converts ? u"1,000"_s : u"40000"_s);
+    QCOMPARE(productsIn(m_path), before);
 
+    const bool left = way == u"another row"_s          ? source->setCurrentRow(1).ok()
+        : way == u"grid edit on another row"_s ? source->setData(source->index(2, 0), u"緑茶"_s)
+        : way == u"refresh"_s                  ? source->refresh().ok()
+        : way == u"store"_s                    ? source->storePending().ok()
+                                               : (source.reset(), converts);
+    QCOMPARE(left, converts);
+    QCOMPARE(sqlValue(m_path, u"select syohin_mei || '/' || syohin_EOStani from syohin where rowid=1"_s).toString(),
+             converts ? u"新しい名前/1000"_s : u"コーラ/12"_s);
+    if (!source)
+        return;
+    if (converts) {
+        QCOMPARE(source->lastModified(), Bookmark(1));
+        if (way == u"grid edit on another row"_s) {
+            // That row became current first; its edit is stored on the next leaving.
+            QCOMPARE(source->currentRow(), 2);
+            QVERIFY(source->refresh());
+            QCOMPARE(sqlValue(m_path, u"select syohin_mei from syohin where rowid=4"_s).toString(), u"緑茶"_s);
+        }
+        QCOMPARE(source->editMode(), EditMode::None);
+        return;
+    }
+    QCOMPARE(source->status().code(), ErrorCode::InvalidValue);
+    QCOMPARE(source->status().field(), u"syohin_EOStani"_s);
+    QCOMPARE(source->currentRow(), 0);
+    QCOMPARE(source->recordCount(), 3);
+    QCOMPARE(source->text(Field::syohin_EOStani), u"40000"_s);
     // Clearing a number is invalid too.
-    QVERIFY(source.setText(Field::syohin_EOStani, u"12"_s));
-    QVERIFY(source.setText(Field::syohin_JAN, QString()));
-    QVERIFY(!source.storePending());
-    QCOMPARE(source.status().field(), u"syohin_JAN"_s);
-    source.cancelUpdate();
-    QCOMPARE(source.text(Field::syohin_JAN), u"4901234567894"_s);
-    QVERIFY(source.setCurrentRow(1));
+    QVERIFY(source->setText(Field::syohin_EOStani, u"12"_s));
+    QVERIFY(source->setText(Field::syohin_JAN, QString()));
+    QVERIFY(!source->storePending());
+    QCOMPARE(source->status().field(), u"syohin_JAN"_s);
+    source->cancelUpdate();
+    QCOMPARE(source->text(Field::syohin_JAN), u"4901234567894"_s);
+    QVERIFY(source->setCurrentRow(1));
+    QCOMPARE(productsIn(m_path), before);
 }
 
 void TestRecordSource::appendIntoEmptyTable()
