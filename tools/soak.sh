@@ -32,7 +32,7 @@ tests="$build/tests"
 start=$(date +%s)
 for round in $(seq 1 "$rounds"); do
     echo "== round $round of $rounds: $kills kills per crash test, $rows rows per writer, seed $seed"
-    MERCHALOG_CRASH_SEED=$seed "$tests/tst_crashsafety" -maxwarnings 0
+    MERCHALOG_CRASH_SEED=$seed "$tests/reliability/tst_crashsafety" -maxwarnings 0
     "$tests/tst_recordsource" -silent
     seed=$((seed + 1))
 done
