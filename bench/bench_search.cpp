@@ -70,8 +70,13 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
+    const char usage[] = "usage: bench_search <catalogue> [runs]   (times searches on a large catalogue beside the sqlite3 shell)\n";
+    if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
     if (args.size() < 2 || !QFile::exists(args.at(1))) {
-        QTextStream(stderr) << "usage: bench_search <catalogue> [runs]\n";
+        QTextStream(stderr) << usage;
         return 2;
     }
     const QString path = args.at(1);

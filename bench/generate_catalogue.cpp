@@ -1,5 +1,5 @@
-// Writes a catalogue of realistic, made-up products and suppliers. The same arguments always
-// give the same file, so benchmarks and the sample catalogue are repeatable.
+// Writes a catalogue of realistic, made-up products and suppliers into a new file. The same
+// arguments always give the same file, so benchmarks and the sample catalogue are repeatable.
 //
 //   generate_catalogue <path> [products] [suppliers] [departments] [seed]
 #include "catalogue/connection.h"
@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <sqlite3.h>
@@ -103,11 +104,21 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 2) {
-        QTextStream(stderr) << "usage: generate_catalogue <path> [products] [suppliers] [departments] [seed]\n";
+    const char usage[] = "usage: generate_catalogue <path> [products] [suppliers] [departments] [seed]\n"
+                         "  writes a catalogue of made-up products (default 1000000) into a new file\n";
+    if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
+    if (args.size() < 2 || args.size() > 6 || args.at(1).startsWith(u'-')) {
+        QTextStream(stderr) << usage;
         return 2;
     }
     const QString path = args.at(1);
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+        QTextStream(stderr) << "generate_catalogue: " << path << " already exists; remove it first\n";
+        return 1;
+    }
     const int products = args.size() > 2 ? args.at(2).toInt() : 1000000;
     const int suppliers = args.size() > 3 ? args.at(3).toInt() : 5000;
     const int departments = args.size() > 4 ? args.at(4).toInt() : 300;
@@ -117,7 +128,6 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    QFile::remove(path);
     QString error;
     if (!Merchalog::createCatalogueFile(path, &error)) {
         QTextStream(stderr) << "generate_catalogue: " << error << '\n';

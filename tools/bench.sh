@@ -3,6 +3,7 @@
 # kept in build/), runs the search and CSV-export benchmarks beside the sqlite3 shell, and an
 # export of the large catalogue while a second program stores products, and the searches on a
 # copy of the 1,000,000-product catalogue on a throwaway PostgreSQL server beside psql.
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh

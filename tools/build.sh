@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures and builds everything into build/.
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh

@@ -8,6 +8,7 @@
 #
 # New inputs that find new code stay in build-fuzz/corpus/<target>; copy the interesting
 # ones into fuzz/corpus/<target> by hand.
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 
 seconds=${1:-60}

@@ -1,5 +1,6 @@
 // Draws the maker's logo that the version window shows (379 x 62 pixels) and writes it as
-// a JPEG file to the path given.
+// a JPEG file to the path given, which must not exist yet.
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -69,9 +70,18 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 2) {
-        QTextStream(stderr) << "usage: make_logo <path.jpg>\n";
+    const char usage[] = "usage: make_logo <path.jpg>   (draws the version window's logo into a new file)\n";
+    if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
+    if (args.size() != 2 || args.at(1).startsWith(u'-')) {
+        QTextStream(stderr) << usage;
         return 2;
+    }
+    if (QFileInfo::exists(args.at(1)) || QFileInfo(args.at(1)).isSymLink()) {
+        QTextStream(stderr) << "make_logo: " << args.at(1) << " already exists; remove it first\n";
+        return 1;
     }
     if (!drawLogo().save(args.at(1), "JPEG", 92)) {
         QTextStream(stderr) << "make_logo: cannot write " << args.at(1) << '\n';

@@ -5,6 +5,7 @@
 # program. MERCHALOG_SCREENSHOTS=all also saves the help windows, the version window, the
 # open dialog and the printer set-up dialog.
 # MERCHALOG_BUILD_DIR chooses another build folder (only the program is built there).
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${MERCHALOG_BUILD_DIR:-build}"

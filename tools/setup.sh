@@ -2,6 +2,7 @@
 # Installs the Debian 12 packages that building, running, testing and packaging Merchalog
 # need.
 # Does nothing when everything is already there.
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 
 packages=(

@@ -8,6 +8,7 @@
 #
 # Environment: MERCHALOG_BUILD (build folder, default build), MERCHALOG_CRASH_MAX_DELAY_MS
 # (longest wait before a kill, default 150), MERCHALOG_CRASH_SEED (first seed; random otherwise).
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -2,6 +2,7 @@
 # Builds everything and runs every test headless: a short, repeatable run of every fuzz target
 # on its committed corpus, the whole test suite, then the Debian package's checks (built,
 # validated, installed, run and removed again).
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh

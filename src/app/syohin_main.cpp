@@ -41,10 +41,8 @@ Syohin_Main::Syohin_Main(QWidget *parent)
     , m_ui(std::make_unique<Ui::Syohin_Main>())
     , m_data1(new RecordSource(this))
 {
-    installJapaneseFontSubstitutes();
-    m_ui->setupUi(this);
+    setUpWindow(this, *m_ui);
     m_data1->setObjectName(u"Data1"_s);
-    scaleToScreen(m_ui->centralwidget);
     // The client area keeps its size; the window fits around it, menu and status bar included,
     // and cannot be resized.
     layout()->setSizeConstraint(QLayout::SetFixedSize);

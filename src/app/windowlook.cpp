@@ -1,12 +1,18 @@
 #include "app/windowlook.h"
 
+#include <QAbstractItemView>
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
+#include <QItemEditorFactory>
+#include <QLineEdit>
+#include <QMainWindow>
 #include <QStringList>
+#include <QStyledItemDelegate>
 #include <QWidget>
 
 #include <cmath>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -36,6 +42,23 @@ double screenScale(const QWidget *widget)
 
 namespace {
 
+// A line edit's default limit of 32,767 characters would cut longer text on showing it and
+// store the cut text on editing: the fields take what the catalogue holds.
+constexpr int unlimitedLength = std::numeric_limits<int>::max();
+
+// The editors that tables open in their cells, without the length limit.
+class UnlimitedEditorFactory final : public QItemEditorFactory
+{
+public:
+    QWidget *createEditor(int userType, QWidget *parent) const override
+    {
+        QWidget *editor = QItemEditorFactory::defaultFactory()->createEditor(userType, parent);
+        if (auto *field = qobject_cast<QLineEdit *>(editor))
+            field->setMaxLength(unlimitedLength);
+        return editor;
+    }
+};
+
 int scaled(int value, double factor)
 {
     return int(std::lround(value * factor));
@@ -63,8 +86,8 @@ void scaleChildren(QWidget *container, double factor)
     }
 }
 
-} // namespace
-
+// Scales the positions and sizes of the controls in container, and the container's own size
+// (fixed or not), from 96-DPI pixels to the screen's logical DPI.
 void scaleToScreen(QWidget *container)
 {
     const double factor = screenScale(container);
@@ -75,6 +98,26 @@ void scaleToScreen(QWidget *container)
     const QSize max = container->maximumSize();
     if (min == max && !min.isEmpty())
         container->setFixedSize(scaled(min.width(), factor), scaled(min.height(), factor));
+    else
+        container->resize(scaled(container->width(), factor), scaled(container->height(), factor));
+}
+
+} // namespace
+
+void finishWindowSetUp(QWidget *window)
+{
+    if (!window->testAttribute(Qt::WA_SetFont))
+        window->setFont(QFont(u"ＭＳ Ｐゴシック"_s, 9));
+    auto *mainWindow = qobject_cast<QMainWindow *>(window);
+    scaleToScreen(mainWindow && mainWindow->centralWidget() ? mainWindow->centralWidget() : window);
+
+    static UnlimitedEditorFactory unlimitedEditors;
+    for (QLineEdit *field : window->findChildren<QLineEdit *>())
+        field->setMaxLength(unlimitedLength);
+    for (QAbstractItemView *view : window->findChildren<QAbstractItemView *>()) {
+        if (auto *delegate = qobject_cast<QStyledItemDelegate *>(view->itemDelegate()))
+            delegate->setItemEditorFactory(&unlimitedEditors);
+    }
 }
 
 } // namespace Merchalog

@@ -242,6 +242,16 @@ OpenError Connection::check(const QString &fileName)
     return result;
 }
 
+std::vector<std::pair<QString, FileIdentity>> Connection::openFiles()
+{
+    std::vector<std::pair<QString, FileIdentity>> files;
+    for (const auto &[path, weak] : registry()) {
+        if (const auto connection = weak.lock())
+            files.emplace_back(connection->m_filePath, connection->m_identity);
+    }
+    return files;
+}
+
 bool Connection::isReadOnly() const
 {
     // A file write-protected after it was opened keeps its writable handle here; a write

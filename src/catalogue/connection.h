@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -66,6 +67,9 @@ public:
 
     // Tells whether a file is a catalogue, without keeping it open and without creating it.
     static OpenError check(const QString &fileName);
+
+    // The path and identity of every file a connection has open now (see writeguard.h).
+    static std::vector<std::pair<QString, FileIdentity>> openFiles();
 
     sqlite3 *handle() const { return m_db; }
     QString filePath() const { return m_filePath; }

@@ -1,10 +1,13 @@
 #include "files/cataloguecopy.h"
 
 #include "catalogue/connection.h"
+#include "catalogue/writeguard.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -33,11 +36,11 @@ bool pathExists(const QString &path)
 
 bool isSameFile(const QString &a, const QString &b)
 {
-    const QFileInfo infoA(a);
-    const QFileInfo infoB(b);
-    if (infoA.exists() && infoB.exists())
-        return infoA.canonicalFilePath() == infoB.canonicalFilePath();
-    return QDir::cleanPath(infoA.absoluteFilePath()) == QDir::cleanPath(infoB.absoluteFilePath());
+    struct stat statA;
+    struct stat statB;
+    if (::stat(QFile::encodeName(a).constData(), &statA) == 0 && ::stat(QFile::encodeName(b).constData(), &statB) == 0)
+        return statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
+    return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
 }
 
 bool copyTemplateCatalogue(const QString &templatePath, const QString &target, QString *errorString)
@@ -49,9 +52,11 @@ bool copyTemplateCatalogue(const QString &templatePath, const QString &target, Q
     };
     QFile source(templatePath);
     if (!source.exists())
-        return fail(u"テンプレート %1 が見つかりません"_s.arg(QDir::toNativeSeparators(templatePath)));
+        return fail(u"テンプレート %1 が見つかりません。"_s.arg(QDir::toNativeSeparators(templatePath)));
     if (pathExists(target))
-        return fail(u"%1 はすでに存在しています"_s.arg(QDir::toNativeSeparators(target)));
+        return fail(u"%1 はすでに存在しています。"_s.arg(QDir::toNativeSeparators(target)));
+    if (const QString open = openCatalogueAt(target); !open.isEmpty())
+        return fail(openCatalogueRefusal(open));
     // QFile::copy writes into a temporary file and renames it only when complete, and never
     // replaces an existing target.
     if (!source.copy(target))
@@ -66,6 +71,8 @@ bool saveCatalogueCopy(const QString &sourcePath, const QString &target, QString
             *errorString = why;
         return false;
     };
+    if (const QString open = openCatalogueAt(target); !open.isEmpty())
+        return fail(openCatalogueRefusal(open));
     OpenError openError = OpenError::None;
     QString openErrorString;
     const std::shared_ptr<Connection> connection = Connection::open(sourcePath, &openError, &openErrorString);

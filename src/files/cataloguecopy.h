@@ -13,15 +13,18 @@ QString describeOpenError(OpenError error, const QString &path);
 // link, even a dangling one.
 bool pathExists(const QString &path);
 
-// Tells whether two names reach the same file (after resolving links and relative parts).
+// Tells whether two names reach the same file: the same device and inode when both exist
+// (so links and relative parts count), else the same absolute path.
 bool isSameFile(const QString &a, const QString &b);
 
-// Copies the template catalogue byte for byte to target, which must not exist yet. Nothing
-// is left at target on failure; errorString then says why.
+// Copies the template catalogue byte for byte to target, which must not exist yet nor reach
+// an open catalogue (openCatalogueAt). Nothing is left at target on failure; errorString
+// then says why.
 bool copyTemplateCatalogue(const QString &templatePath, const QString &target, QString *errorString = nullptr);
 
 // Writes a consistent copy of the catalogue sourcePath to target through SQLite's backup;
-// target is replaced only when the copy is complete.
+// target is replaced only when the copy is complete, and never when it reaches an open
+// catalogue (openCatalogueAt).
 bool saveCatalogueCopy(const QString &sourcePath, const QString &target, QString *errorString = nullptr);
 
 } // namespace Merchalog

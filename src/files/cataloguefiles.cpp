@@ -6,6 +6,7 @@
 #include "catalogue/currentcatalogue.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/sqltexts.h"
+#include "catalogue/writeguard.h"
 #include "files/cataloguecopy.h"
 #include "files/csvwriter.h"
 #include "files/newdatabase.h"
@@ -39,7 +40,7 @@ public:
     {
         QFileDialog dialog(parent);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        // A typed name of a missing file is accepted, as the old open dialog did.
+        // A typed name of a missing file is accepted: opening it then says it is missing.
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(filter);
         preset(dialog, fileName);
@@ -266,6 +267,11 @@ bool CatalogueFiles::print(QWidget *clientArea)
         return false;
     if (!printer->isValid())
         return false;
+    if (const QString open = openCatalogueAt(printer->outputFileName()); !open.isEmpty()) {
+        showMessage(m_mainWindow, u"%1 に印刷できませんでした。\n%2"_s.arg(QDir::toNativeSeparators(printer->outputFileName()),
+                                                                         openCatalogueRefusal(open)));
+        return false;
+    }
 
     const QPixmap image = clientArea->grab();
     QPainter painter;

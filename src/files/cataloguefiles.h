@@ -62,7 +62,8 @@ public:
     void exportCsv();             // CSV形式保存
     void printerSetup();          // 印刷設定
     // 印刷: prints an image of clientArea at its on-screen size on one page. Returns false
-    // when nothing was printed (no printer, printer not ready).
+    // when nothing was printed (no printer, printer not ready, or an output file that is an
+    // open catalogue, which is said).
     bool print(QWidget *clientArea);
 
     // Stores the detail panel's pending edit; false (after showing why) when it cannot be.

@@ -1,5 +1,6 @@
 #include "files/csvformat.h"
 
+#include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -11,9 +12,13 @@ namespace Merchalog {
 
 namespace {
 
-// Per BMP code point: the code page 932 bytes (one byte below 0x100, otherwise lead << 8 |
-// trail), or 0 when the code page cannot hold it. Built once from the platform's converter.
-using Cp932Table = std::array<quint16, 0x10000>;
+// Per BMP code point: the code page 932 bytes to write (one byte below 0x100, otherwise
+// lead << 8 | trail), plus replacedFlag when those bytes read back as another character (a
+// best fit); 0 when there is nothing to write but "?". Built once from the platform's
+// converter, deciding by round trip: the table also holds one-way mappings (U+F86F is
+// written as 87 82, which reads back as U+2116), and those count as replaced too.
+using Cp932Table = std::array<quint32, 0x10000>;
+constexpr quint32 replacedFlag = 0x10000;
 
 // Characters that code page 932 lacks but that have a customary stand-in: mostly the JIS
 // forms that the Microsoft table replaced by their full-width relatives.
@@ -35,6 +40,13 @@ constexpr BestFit bestFits[] = {
     {0x301C, 0x8160}, // WAVE DASH -> FULLWIDTH TILDE
 };
 
+void appendCode(quint16 code, QByteArray &out)
+{
+    if (code > 0xFF)
+        out.append(char(code >> 8));
+    out.append(char(code & 0xFF));
+}
+
 std::unique_ptr<Cp932Table> buildTable()
 {
     auto table = std::make_unique<Cp932Table>();
@@ -42,7 +54,8 @@ std::unique_ptr<Cp932Table> buildTable()
     for (char16_t c = 0; c < 0x80; ++c)
         (*table)[c] = c;
     QStringEncoder encoder("windows-31j");
-    if (!encoder.isValid())
+    QStringDecoder decoder("windows-31j");
+    if (!encoder.isValid() || !decoder.isValid())
         qFatal("The Shift_JIS (windows-31j) converter is missing from this Qt build.");
     for (char32_t c = 0x80; c < 0x10000; ++c) {
         if (c >= 0xD800 && c < 0xE000)
@@ -51,10 +64,24 @@ std::unique_ptr<Cp932Table> buildTable()
         const QByteArray bytes = encoder.encode(QStringView(&ch, 1));
         // The converter writes FC FC for what it cannot map (no character has that code) and
         // drops some invisible characters altogether.
+        quint32 code = 0;
         if (bytes.size() == 1)
-            (*table)[c] = quint8(bytes.at(0));
+            code = quint8(bytes.at(0));
         else if (bytes.size() == 2 && bytes != "\xFC\xFC")
-            (*table)[c] = quint16(quint8(bytes.at(0)) << 8 | quint8(bytes.at(1)));
+            code = quint16(quint8(bytes.at(0)) << 8 | quint8(bytes.at(1)));
+        if (code == 0) {
+            const auto fit = std::find_if(std::begin(bestFits), std::end(bestFits),
+                                          [c](const BestFit &f) { return f.from == c; });
+            if (fit == std::end(bestFits))
+                continue;
+            code = fit->to;
+        }
+        QByteArray written;
+        appendCode(quint16(code), written);
+        const QString back = decoder.decode(written);
+        if (back.size() != 1 || back.front() != ch)
+            code |= replacedFlag;
+        (*table)[c] = code;
     }
     return table;
 }
@@ -65,12 +92,6 @@ const Cp932Table &cp932Table()
     return *table;
 }
 
-void appendCode(quint16 code, QByteArray &out)
-{
-    if (code > 0xFF)
-        out.append(char(code >> 8));
-    out.append(char(code & 0xFF));
-}
 
 // The header line, eleven quoted titles in canonical field order.
 const QString headerLine = u"\"商品名\",\"商品マスタ価格\",\"商品特売価格\",\"商品原価価格\",\"商品JANコード\","
@@ -100,18 +121,14 @@ qsizetype appendShiftJis(QStringView text, QByteArray &out)
             ++replaced;
             continue;
         }
-        const quint16 code = table[c];
-        if (code != 0) {
-            appendCode(code, out);
+        const quint32 entry = table[c];
+        if (entry == 0) {
+            out.append('?');
+            ++replaced;
             continue;
         }
-        ++replaced;
-        const auto fit = std::find_if(std::begin(bestFits), std::end(bestFits),
-                                      [c](const BestFit &f) { return f.from == c; });
-        if (fit != std::end(bestFits))
-            appendCode(fit->to, out);
-        else
-            out.append('?');
+        appendCode(quint16(entry), out);
+        replaced += entry >> 16;
     }
     return replaced;
 }

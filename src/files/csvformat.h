@@ -13,10 +13,11 @@
 namespace Merchalog {
 
 // Appends text in Shift_JIS (the Microsoft code page 932 table, NEC and IBM extensions
-// included). A character the code page cannot hold is written with its customary best-fit
-// form (WAVE DASH as the full-width tilde, MINUS SIGN as the full-width hyphen-minus, YEN
-// SIGN as 5C, ...) or else as "?". Returns the number of characters so replaced; a
-// surrogate pair counts as one character.
+// included). A character whose code page bytes would not read back as itself is replaced:
+// written with its customary best-fit form (WAVE DASH as the full-width tilde, MINUS SIGN as
+// the full-width hyphen-minus, YEN SIGN as 5C, the converter's one-way mappings, ...) or else
+// as "?". Returns the number of characters so replaced; a surrogate pair counts as one
+// character.
 qsizetype appendShiftJis(QStringView text, QByteArray &out);
 
 // Appends a number in the export form: "-" for negatives, no zero before the point, no

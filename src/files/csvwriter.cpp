@@ -2,6 +2,7 @@
 
 #include "catalogue/recordsource.h"
 #include "catalogue/schema.h"
+#include "catalogue/writeguard.h"
 
 #include <QSaveFile>
 
@@ -68,6 +69,8 @@ CsvResult writeProductCsv(RecordSource &source, QIODevice *device, const CsvProg
 
 CsvResult exportProductCsv(RecordSource &source, const QString &fileName, const CsvProgress &progress)
 {
+    if (const QString open = openCatalogueAt(fileName); !open.isEmpty())
+        return CsvResult{.errorString = openCatalogueRefusal(open)};
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         CsvResult result;

@@ -34,7 +34,8 @@ using CsvProgress = std::function<bool(qint64 rows)>;
 CsvResult writeProductCsv(RecordSource &source, QIODevice *device, const CsvProgress &progress = {});
 
 // Writes the CSV file through a temporary file beside it that replaces fileName only when
-// complete: a failed or cancelled export leaves an earlier file of that name as it was.
+// complete: a failed or cancelled export leaves an earlier file of that name as it was. A name
+// that reaches an open catalogue (openCatalogueAt) is refused before anything is written.
 CsvResult exportProductCsv(RecordSource &source, const QString &fileName, const CsvProgress &progress = {});
 
 } // namespace Merchalog

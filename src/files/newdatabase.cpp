@@ -19,10 +19,8 @@ NewDataBase::NewDataBase(CatalogueFiles *files, QWidget *parent)
     , m_ui(std::make_unique<Ui::NewDataBase>())
     , m_files(files)
 {
-    installJapaneseFontSubstitutes();
-    m_ui->setupUi(this);
+    setUpWindow(this, *m_ui);
     setFixedSize(size());
-    scaleToScreen(this);
     connect(m_ui->Command1, &QPushButton::clicked, this, &NewDataBase::create);
     connect(m_ui->Command2, &QPushButton::clicked, this, &QWidget::close);
 }
@@ -53,7 +51,7 @@ void NewDataBase::create()
     const QString name = AddMdbExtension(typed);
     // New catalogues go into the folder the program writes to, and only there.
     if (isOutsideFolderName(typed) || isOutsideFolderName(name)) {
-        showMessage(this, u"ファイル名に「/」「\\」は使えません。また「.」「..」は名前にできません"_s);
+        showMessage(this, u"ファイル名に「/」「\\」は使えません。また「.」「..」は名前にできません。"_s);
         return;
     }
     const QString target = AppFolder::writableFilePath(name);

@@ -16,7 +16,8 @@ QString filePath();
 // a number. Blanks around the digits do not matter.
 std::optional<double> parseValue(QByteArrayView content);
 
-// Reads howto.num; nullopt when it is missing, unreadable, empty or not a number.
+// Reads howto.num, its first item whole however long it is, in pieces; nullopt when it is
+// missing, unreadable, empty or not a number.
 std::optional<double> readValue();
 
 // Whether the start-up guide is to be shown: howto.num reads as 0.

@@ -20,9 +20,7 @@ void styleHowtoLabels(QLabel *heading, QLabel *howToSearch, const QList<QLabel *
 template<class Form>
 void setUpHowtoWindow(QWidget *window, Form &ui)
 {
-    installJapaneseFontSubstitutes();
-    ui.setupUi(window);
-    scaleToScreen(window);
+    setUpWindow(window, ui);
     styleHowtoLabels(ui.Label1, ui.Label5,
                      {ui.Label2, ui.Label3, ui.Label4, ui.Label5, ui.Label6, ui.Label7});
     QObject::connect(ui.Command2, &QPushButton::clicked, window, &QWidget::close);

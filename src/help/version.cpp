@@ -12,9 +12,7 @@ Version::Version(QWidget *parent)
     : QWidget(parent)
     , m_ui(std::make_unique<Ui::Version>())
 {
-    installJapaneseFontSubstitutes();
-    m_ui->setupUi(this);
-    scaleToScreen(this);
+    setUpWindow(this, *m_ui);
 
     // The same texts as `merchalog --version`.
     m_ui->Label3->setText(VersionInfo::name);

@@ -3,6 +3,7 @@
 
 #include "app/fieldbinder.h"
 #include "app/messages.h"
+#include "app/windowlook.h"
 #include "catalogue/number.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/schema.h"
@@ -19,7 +20,7 @@ namespace Merchalog {
 
 namespace {
 
-// Where the window opens: the top-left corner of the screen plus this offset.
+// Where the window opens: the top-left corner of the screen plus this offset (at 96 DPI).
 constexpr QPoint openingPosition{198, 257};
 
 } // namespace
@@ -28,11 +29,11 @@ Newsyohin::Newsyohin(QWidget *parent)
     : QWidget(parent)
     , m_ui(std::make_unique<Ui::Newsyohin>())
 {
-    m_ui->setupUi(this);
+    setUpWindow(this, *m_ui);
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(size());
-    move(openingPosition);
+    move(openingPosition * screenScale(this));
 
     // The guide lies over the product fields until the first lookup.
     m_ui->HOWTO->raise();

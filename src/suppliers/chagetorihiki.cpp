@@ -3,6 +3,7 @@
 
 #include "app/fieldbinder.h"
 #include "app/messages.h"
+#include "app/windowlook.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/schema.h"
 #include "catalogue/sqltexts.h"
@@ -21,7 +22,7 @@ Chagetorihiki::Chagetorihiki(QWidget *parent)
     , m_data1(new RecordSource(this))
     , m_binder(new FieldBinder(m_data1, this))
 {
-    m_ui->setupUi(this);
+    setUpWindow(this, *m_ui);
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
 

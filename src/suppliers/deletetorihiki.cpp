@@ -2,6 +2,7 @@
 #include "ui_deletetorihiki.h"
 
 #include "app/messages.h"
+#include "app/windowlook.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/schema.h"
 #include "catalogue/sqltexts.h"
@@ -18,7 +19,7 @@ Deletetorihiki::Deletetorihiki(QWidget *parent)
     , m_ui(std::make_unique<Ui::Deletetorihiki>())
     , m_data1(new RecordSource(this))
 {
-    m_ui->setupUi(this);
+    setUpWindow(this, *m_ui);
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
 

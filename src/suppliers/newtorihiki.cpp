@@ -2,6 +2,7 @@
 #include "ui_newtorihiki.h"
 
 #include "app/messages.h"
+#include "app/windowlook.h"
 #include "catalogue/number.h"
 #include "catalogue/recordsource.h"
 #include "catalogue/schema.h"
@@ -22,7 +23,7 @@ NEWtorihiki::NEWtorihiki(QWidget *parent)
     , m_ui(std::make_unique<Ui::NEWtorihiki>())
     , m_data1(new RecordSource(this))
 {
-    m_ui->setupUi(this);
+    setUpWindow(this, *m_ui);
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
 

@@ -9,6 +9,7 @@
 #include "help/howtomerch.h"
 #include "help/version.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QStatusBar>
@@ -455,6 +456,9 @@ void TestSyohinMain::gridCellEdit()
     grid()->setCurrentIndex(unit);
     grid()->edit(unit);
     editor = QApplication::focusWidget();
+    // A cell editor, like every field, holds long text whole.
+    qobject_cast<QLineEdit *>(editor)->setText(QString(40000, u'x'));
+    QCOMPARE(qobject_cast<QLineEdit *>(editor)->text().size(), 40000);
     QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(editor, u"x"_s);
     QTest::keyClick(editor, Qt::Key_Return);
@@ -550,7 +554,7 @@ void TestSyohinMain::otherWindowsOpenOnce()
 {
     QVERIFY(start());
     for (const QString &action : {u"mnusyohinNEW"_s, u"mnutorihikiNEW"_s, u"mnutorihikiChange"_s,
-                                  u"mnutorihikiDelete"_s}) {
+                                  u"mnutorihikiDelete"_s, u"mnufileNew"_s}) {
         const int before = QApplication::topLevelWidgets().size();
         trigger(action);
         const int afterFirst = QApplication::topLevelWidgets().size();
@@ -565,6 +569,26 @@ void TestSyohinMain::otherWindowsOpenOnce()
             ++independent;
     }
     QCOMPARE(independent, 4);
+
+    // In every window each field holds long text whole, and every control and caption fits
+    // (tests/CMakeLists.txt runs this again on a denser screen).
+    const QString longText(40000, u'長');
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        for (QLineEdit *field : w->findChildren<QLineEdit *>()) {
+            field->setText(longText);
+            QVERIFY2(field->text() == longText, qPrintable(field->objectName()));
+        }
+        for (QWidget *control : w->findChildren<QWidget *>()) {
+            if (!w->isVisible() || control->isWindow() || !control->isVisibleTo(w))
+                continue;
+            const auto *label = qobject_cast<QLabel *>(control);
+            const auto *button = qobject_cast<QAbstractButton *>(control);
+            const QString caption = label && !label->wordWrap() ? label->text() : button ? button->text().remove(u'&') : QString();
+            QVERIFY2(w->rect().contains(QRect(control->mapTo(w, QPoint()), control->size()))
+                         && control->fontMetrics().horizontalAdvance(caption) <= control->width() + 2,
+                     qPrintable(control->objectName()));
+        }
+    }
     m_window.reset();
     for (QWidget *w : QApplication::topLevelWidgets())
         QVERIFY2(!w->isVisible(), w->metaObject()->className());

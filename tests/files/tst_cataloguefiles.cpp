@@ -18,6 +18,9 @@
 #include <QTest>
 
 #include <deque>
+#include <optional>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
@@ -130,12 +133,11 @@ private Q_SLOTS:
 
     void saveAsWithoutName();
     void saveAsReplacesCopiesAndSwitches();
-    void saveAsCurrentFileDoesNothing();
-    void saveAsFailure();
 
     void csvCancelled();
     void csvWritesAndRemembers();
-    void csvUnwritableTarget();
+    void writeRefused_data();
+    void writeRefused();
     void csvReportsReplacedCharacters();
     void csvStoresPendingEdit();
 
@@ -282,8 +284,9 @@ void TestCatalogueFiles::createRefused_data()
     QTest::newRow("existing dangling link") << u"link"_s << u"shop"_s << exists << false;
     QTest::newRow("the open catalogue") << u"open"_s << u"shop"_s << exists << false;
     for (const QString &typed : {u"../evil"_s, u"sub/shop"_s, u"/tmp/merchalog-evil"_s, u".."_s})
-        QTest::addRow("other folder: %s", qPrintable(typed)) << QString() << typed << u"ファイル名"_s << true;
-    QTest::newRow("no template") << u"no template"_s << u"shop"_s << u"database.dft"_s << true;
+        QTest::addRow("other folder: %s", qPrintable(typed))
+            << QString() << typed << u"ファイル名に「/」「\\」は使えません。また「.」「..」は名前にできません。"_s << true;
+    QTest::newRow("no template") << u"no template"_s << u"shop"_s << u"database.dft が見つかりません。"_s << true;
     // A detail edit that cannot be stored stops the switch before any file is made.
     QTest::newRow("edit refused") << u"edit"_s << u"shop"_s << u"数値を入力"_s << true;
 }
@@ -490,35 +493,6 @@ void TestCatalogueFiles::saveAsReplacesCopiesAndSwitches()
     QCOMPARE(m_files->catalogueFileName(), copy);
 }
 
-void TestCatalogueFiles::saveAsCurrentFileDoesNothing()
-{
-    const QByteArray before = readFile(m_start);
-    // The same file, named through another path.
-    m_dialogs->answers.push_back(m_folder->path() + u"/./database.mdb"_s);
-    QSignalSpy changed(&CurrentCatalogue::instance(), &CurrentCatalogue::databaseNameChanged);
-    ModalCatcher catcher;
-    m_files->saveAs();
-    QCOMPARE(catcher.count(), 0);
-    QCOMPARE(changed.size(), 0);
-    QCOMPARE(readFile(m_start), before);
-    QCOMPARE(m_data1->recordCount(), 2);
-    QCOMPARE(rootFiles(), 1);
-}
-
-void TestCatalogueFiles::saveAsFailure()
-{
-    const QString target = m_folder->filePath(u"no/such/folder/copy.mdb"_s);
-    m_dialogs->answers.push_back(target);
-    ModalCatcher catcher;
-    m_files->saveAs();
-    QCOMPARE(catcher.count(), 1);
-    QVERIFY(catcher.lastText().contains(QDir::toNativeSeparators(target)));
-    QCOMPARE(m_data1->databaseName(), m_start);
-    QCOMPARE(CurrentCatalogue::instance().databaseName(), m_start);
-    QCOMPARE(m_data1->recordCount(), 2);
-    QVERIFY(!QFile::exists(target));
-}
-
 void TestCatalogueFiles::csvCancelled()
 {
     const QString target = m_folder->filePath(u"list.csv"_s);
@@ -566,15 +540,79 @@ void TestCatalogueFiles::csvWritesAndRemembers()
     QCOMPARE(readFile(target).count('\n'), 2);
 }
 
-void TestCatalogueFiles::csvUnwritableTarget()
+void TestCatalogueFiles::writeRefused_data()
 {
-    const QString target = m_folder->filePath(u"missing-folder/list.csv"_s);
-    m_dialogs->answers.push_back(target);
+    QTest::addColumn<QString>("writer"); // "csv", "save" (Save as) or "print" (to a PDF file)
+    QTest::addColumn<QString>("target"); // as the dialog hands it back, relative to the folder
+    QTest::addColumn<QString>("made");   // made first: "symlink" or "hardlink" to the catalogue, "open" catalogue
+    QTest::addColumn<QString>("reason"); // part of the one message besides the target; "none": no message
+
+    const QString open = u"開いているカタログファイル"_s;
+    QTest::newRow("csv: missing folder") << u"csv"_s << u"missing-folder/list.csv"_s << QString() << QString();
+    QTest::newRow("save: missing folder") << u"save"_s << u"no/such/copy.mdb"_s << QString() << QString();
+    // The open catalogue, however the target names it: nothing is written over it.
+    QTest::newRow("csv: catalogue by relative path") << u"csv"_s << u"database.mdb"_s << QString() << open;
+    QTest::newRow("csv: symbolic link to catalogue") << u"csv"_s << u"list.csv"_s << u"symlink"_s << open;
+    QTest::newRow("csv: hard link to catalogue") << u"csv"_s << u"list.csv"_s << u"hardlink"_s << open;
+    QTest::newRow("print: catalogue") << u"print"_s << u"database.mdb"_s << QString() << open;
+    QTest::newRow("save: journal beside catalogue") << u"save"_s << u"database.mdb-journal"_s << QString() << open;
+    QTest::newRow("save: another open catalogue") << u"save"_s << u"other.mdb"_s << u"open"_s << open;
+    // Saving the current catalogue under one of its own names has nothing to do.
+    QTest::newRow("save: catalogue by another path") << u"save"_s << u"./sub/../database.mdb"_s << QString() << u"none"_s;
+    QTest::newRow("save: hard link to catalogue") << u"save"_s << u"copy.mdb"_s << u"hardlink"_s << u"none"_s;
+}
+
+void TestCatalogueFiles::writeRefused()
+{
+    QFETCH(QString, writer);
+    QFETCH(QString, target);
+    QFETCH(QString, made);
+    QFETCH(QString, reason);
+
+    QVERIFY(QDir(m_folder->path()).mkdir(u"sub"_s));
+    const QString path = m_folder->filePath(target);
+    std::optional<RecordSource> otherWindow;
+    if (made == u"symlink")
+        QVERIFY(QFile::link(m_start, path));
+    else if (made == u"hardlink")
+        QCOMPARE(::link(QFile::encodeName(m_start).constData(), QFile::encodeName(path).constData()), 0);
+    else if (made == u"open") {
+        QVERIFY(makeCatalogue(path));
+        otherWindow.emplace();
+        otherWindow->setDatabaseName(path);
+        otherWindow->setRecordSource(QString(SqlText::allProducts));
+        QVERIFY(otherWindow->refresh());
+    }
+    const auto before = snapshot(m_folder->path());
+    const QByteArray catalogue = readFile(m_start);
+
     ModalCatcher catcher;
-    m_files->exportCsv();
-    QCOMPARE(catcher.count(), 1);
-    QVERIFY(catcher.lastText().contains(QDir::toNativeSeparators(target)));
-    QVERIFY(!QFile::exists(target));
+    m_dialogs->answers.push_back(target);
+    if (writer == u"csv") {
+        m_files->exportCsv();
+    } else if (writer == u"save") {
+        m_files->saveAs();
+    } else {
+        m_dialogs->printTo(target);
+        m_files->printerSetup();
+        QWidget clientArea;
+        clientArea.resize(100, 100);
+        QVERIFY(!m_files->print(&clientArea));
+    }
+
+    QCOMPARE(readFile(m_start), catalogue);
+    if (reason == u"none") {
+        QCOMPARE(catcher.count(), 0);
+    } else {
+        QCOMPARE(catcher.count(), 1);
+        QCOMPARE(catcher.seen().constFirst().title, u"Merchalog"_s);
+        QVERIFY2(catcher.lastText().contains(QDir::toNativeSeparators(target)) && catcher.lastText().contains(reason),
+                 qPrintable(catcher.lastText()));
+    }
+    QCOMPARE(snapshot(m_folder->path()), before);
+    QCOMPARE(m_data1->databaseName(), m_start);
+    QCOMPARE(CurrentCatalogue::instance().databaseName(), m_start);
+    QCOMPARE(m_data1->recordCount(), 2);
 }
 
 void TestCatalogueFiles::csvReportsReplacedCharacters()

@@ -105,6 +105,7 @@ void TestCsvExport::shiftJis_data()
     QTest::newRow("minus sign best fit") << u"−"_s << QByteArray::fromHex("817c") << 1;
     QTest::newRow("yen sign best fit") << u"¥100"_s << QByteArray("\\100") << 1;
     QTest::newRow("not sign best fit") << u"¬"_s << QByteArray::fromHex("81ca") << 1;
+    QTest::newRow("one-way mapping reads back as numero") << u"\uF86F"_s << QByteArray::fromHex("8782") << 1;
     QTest::newRow("emoji is one question mark") << u"a😀b"_s << QByteArray("a?b") << 1;
     QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u"x"_s << QByteArray("?x") << 1;
     QTest::newRow("zero-width space") << u"a\u200Bb"_s << QByteArray("a?b") << 1;

@@ -229,13 +229,14 @@ int editProducts(int version, const Options &options)
     return 0;
 }
 
-int usage()
+int usage(std::FILE *to = stderr)
 {
     std::fputs("usage: crashdriver products|suppliers|delete FILE FIRST COUNT [options]\n"
                "       crashdriver edit FILE VERSION [options]\n"
-               "options: --name-size N  --busy-timeout MS  --unsafe\n",
-               stderr);
-    return 64;
+               "options: --name-size N  --busy-timeout MS  --unsafe\n"
+               "FILE is an existing catalogue; the driver writes into it and creates nothing.\n",
+               to);
+    return to == stderr ? 64 : 0;
 }
 
 } // namespace
@@ -253,6 +254,10 @@ int main(int argc, char **argv)
         } else if ((arg == u"--name-size"_s || arg == u"--busy-timeout"_s) && i + 1 < args.size()) {
             (arg == u"--name-size"_s ? options.nameSize : options.busyTimeout) = args.at(i + 1).toInt();
             args.remove(i, 2);
+        } else if (arg == u"--help"_s || arg == u"-h"_s) {
+            return usage(stdout);
+        } else if (arg.startsWith(u"--"_s)) {
+            return usage();
         } else {
             ++i;
         }

@@ -485,6 +485,7 @@ void TestHostileInput::brokenHowtoSetting_data()
     QTest::newRow("folder named howto.num") << QByteArray() << true << false;
     QTest::newRow("1 MB of digits") << QByteArray(1 << 20, '7') << false << false;
     QTest::newRow("1 MB of zeros") << QByteArray(1 << 20, '0') << false << true;
+    QTest::newRow("1 after 5,000 zeros") << QByteArray(5000, '0') + "1\r\n" << false << false;
     QTest::newRow("binary") << QByteArray("\x00\xff\xfe\x01", 4) << false << false;
     QTest::newRow("zero then garbage") << QByteArray("0\x00\xff,1\r\n", 7) << false << false;
 }
