@@ -13,6 +13,7 @@
 # "merchalog_pw" (password "secret-pw") must give its password. stop ends that server and
 # removes its folder and STATEFILE; it does nothing when STATEFILE is missing. pause stops
 # the server and keeps its data, resume starts it again on the same socket and port.
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 
 bindir=/usr/lib/postgresql/15/bin
