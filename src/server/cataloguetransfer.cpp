@@ -307,6 +307,11 @@ bool copyCatalogue(const QString &source, const QString &destination, bool repla
     QString openError;
     if (isAddress(source)) {
         from.server = Catalogue::open(source, &openError);
+        // Both tables as they stood at one moment, whatever other programs change meanwhile.
+        if (from.server && !from.server->session().command("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) {
+            *error = from.server->session().errorString();
+            return false;
+        }
     } else {
         OpenError why = OpenError::None;
         from.file = Connection::open(source, &why, &openError);
