@@ -199,9 +199,10 @@ void Syohin_Main::startUp()
 
 void Syohin_Main::openAtStart(const QString &path)
 {
-    const OpenError error = Connection::check(path);
+    QString detail;
+    const OpenError error = Connection::check(path, &detail);
     if (error != OpenError::None) {
-        statusBar()->showMessage(describeOpenError(error, path));
+        statusBar()->showMessage(openErrorMessage(error, path, detail));
         return;
     }
     // A failure of the start-up catalogue no longer matters.
@@ -332,14 +333,14 @@ void Syohin_Main::reportRefreshFailure()
         return;
     switch (m_data1->lastError()) {
     case RecordSource::Error::OpenFailed:
-        statusBar()->showMessage(
-            u"データベース「%1」を開けません。"_s.arg(m_data1->databaseName()));
+        // The reason names the file and what is wrong with it.
+        statusBar()->showMessage(m_data1->errorString());
         break;
     case RecordSource::Error::BadStatement:
         statusBar()->showMessage(u"検索条件が正しくないため、検索できませんでした。"_s);
         break;
     default:
-        statusBar()->showMessage(u"検索できませんでした。"_s);
+        statusBar()->showMessage(u"検索できませんでした。%1"_s.arg(m_data1->errorString()));
         break;
     }
 }

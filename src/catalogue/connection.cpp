@@ -1,18 +1,23 @@
 #include "catalogue/connection.h"
 
+#include "catalogue/cataloguecheck.h"
 #include "catalogue/likefunction.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -53,71 +58,166 @@ bool fileIdentity(const QString &path, FileIdentity *identity)
     return true;
 }
 
-// Runs one statement that returns a single integer; nullopt when it fails.
-std::optional<qint64> queryInteger(sqlite3 *db, const char *sql, int *resultCode = nullptr)
+constexpr int stepsPerTick = 1000;
+std::atomic<qint64> statementLimit{Connection::defaultStatementLimit};
+
+bool isLive(sqlite3 *db, sqlite3_stmt *stmt)
 {
-    sqlite3_stmt *stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-    std::optional<qint64> value;
-    if (rc == SQLITE_OK) {
-        rc = sqlite3_step(stmt);
-        if (rc == SQLITE_ROW) {
-            value = sqlite3_column_int64(stmt, 0);
-            rc = SQLITE_OK;
-        }
+    for (sqlite3_stmt *s = sqlite3_next_stmt(db, nullptr); s; s = sqlite3_next_stmt(db, s)) {
+        if (s == stmt)
+            return true;
     }
-    sqlite3_finalize(stmt);
-    if (resultCode)
-        *resultCode = rc;
-    return value;
+    return false;
 }
 
-OpenError openHandle(const QString &path, sqlite3 **out, QString *errorString)
+} // namespace
+
+// An SQLite handle in the configuration every catalogue handle runs in, with the work its
+// running statements have done so far; closing it closes the handle.
+struct Connection::Handle
 {
-    *out = nullptr;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        if (errorString)
-            *errorString = u"カタログファイルが見つかりません: %1"_s.arg(QDir::toNativeSeparators(path));
-        return OpenError::Missing;
-    }
-    if (!info.isFile()) {
-        if (errorString)
-            *errorString = u"カタログファイルではありません: %1"_s.arg(QDir::toNativeSeparators(path));
-        return OpenError::NotDatabase;
-    }
+    struct Running
+    {
+        sqlite3_stmt *stmt;
+        qint64 ticks; // thousands of virtual-machine steps since the statement started
+    };
+
     sqlite3 *db = nullptr;
-    // Without SQLITE_OPEN_CREATE nothing is ever created; a write-protected file opens read-only.
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    if (rc != SQLITE_OK) {
-        if (errorString)
-            *errorString = u"カタログファイルを開けません: %1 (%2)"_s.arg(QDir::toNativeSeparators(path),
-                                                                      QString::fromUtf8(sqlite3_errmsg(db)));
-        sqlite3_close(db);
-        return OpenError::NotDatabase;
+    std::vector<Running> running;
+
+    Handle() = default;
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    ~Handle() { sqlite3_close_v2(db); }
+
+    // A statement starts (or starts again after a reset): its count begins at zero.
+    static int onStatementStart(unsigned, void *context, void *statement, void *)
+    {
+        auto *handle = static_cast<Handle *>(context);
+        auto *stmt = static_cast<sqlite3_stmt *>(statement);
+        std::erase_if(handle->running, [&](const Running &r) { return r.stmt == stmt || !isLive(handle->db, r.stmt); });
+        handle->running.push_back({stmt, 0});
+        return 0;
     }
-    sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, 5000);
-    *out = db;
+
+    // Called every stepsPerTick steps: a statement past the bound is stopped (SQLITE_INTERRUPT).
+    // Counting per statement, across all its steps, also bounds one that returns rows without end.
+    static int onProgress(void *context)
+    {
+        auto *handle = static_cast<Handle *>(context);
+        const qint64 limit = std::max<qint64>(1, statementLimit.load(std::memory_order_relaxed) / stepsPerTick);
+        for (sqlite3_stmt *s = sqlite3_next_stmt(handle->db, nullptr); s; s = sqlite3_next_stmt(handle->db, s)) {
+            if (!sqlite3_stmt_busy(s))
+                continue;
+            for (Running &r : handle->running) {
+                if (r.stmt == s && ++r.ticks > limit)
+                    return 1;
+            }
+        }
+        return 0;
+    }
+
+    // The file is data, never code: SQLite's defensive mode (no writes to the schema's own
+    // records, no corrupting pragmas), an untrusted schema (schema objects may call only
+    // harmless built-in functions), no triggers and no views run; each statement is bounded.
+    // Fails when SQLite refuses any of it.
+    bool configure()
+    {
+        sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_timeout(db, 5000);
+        for (const auto &[option, value] : {std::pair{SQLITE_DBCONFIG_DEFENSIVE, 1}, {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
+                                            {SQLITE_DBCONFIG_ENABLE_TRIGGER, 0}, {SQLITE_DBCONFIG_ENABLE_VIEW, 0}}) {
+            int now = -1;
+            if (sqlite3_db_config(db, option, value, &now) != SQLITE_OK || now != value)
+                return false;
+        }
+        sqlite3_progress_handler(db, stepsPerTick, onProgress, this);
+        return sqlite3_trace_v2(db, SQLITE_TRACE_STMT, onStatementStart, this) == SQLITE_OK;
+    }
+
+    // Opens a file in that configuration; nothing is read from it yet.
+    int open(const QByteArray &path, int flags)
+    {
+        int rc = sqlite3_open_v2(path.constData(), &db, flags, nullptr);
+        if (rc == SQLITE_OK && !configure())
+            rc = SQLITE_MISUSE;
+        return rc;
+    }
+};
+
+namespace {
+
+// The longest path SQLite opens: room is kept for the "-journal" ending of the journal.
+int longestPath()
+{
+    const sqlite3_vfs *vfs = sqlite3_vfs_find(nullptr);
+    return (vfs ? vfs->mxPathname : 512) - int(sizeof "-journal" - 1);
+}
+
+// An immutable handle reads the file as it stands, making no journal, lock or WAL file.
+OpenError openHandle(const QString &path, int flags, std::unique_ptr<Connection::Handle> *out, QString *detail,
+                     bool immutable = false)
+{
+    out->reset();
+    const QFileInfo info(path);
+    if (!info.exists())
+        return OpenError::Missing;
+    if (!info.isFile())
+        return OpenError::NotDatabase;
+    // Without SQLITE_OPEN_CREATE nothing is ever created; a write-protected file opens read-only.
+    const QByteArray encoded = QFile::encodeName(path);
+    auto handle = std::make_unique<Connection::Handle>();
+    const int rc = immutable ? handle->open("file:" + encoded.toPercentEncoding("/") + "?immutable=1", flags | SQLITE_OPEN_URI)
+                             : handle->open(encoded, flags);
+    if (rc == SQLITE_CANTOPEN && encoded.size() > longestPath()) {
+        *detail = QString::number(longestPath());
+        return OpenError::PathTooLong;
+    }
+    if (rc != SQLITE_OK)
+        return OpenError::NotDatabase;
+    *out = std::move(handle);
     return OpenError::None;
 }
 
-OpenError checkMarks(sqlite3 *db, const QString &path, QString *errorString)
+// Judges the file as it will read once its hot journal (left by a writer that stopped
+// half-way) is rolled back, on a copy: the rollback writes to the file, and a refused file
+// must stay as it is.
+OpenError judgeRolledBack(const QString &path, QString *detail)
 {
-    int rc = SQLITE_OK;
-    const auto applicationId = queryInteger(db, "PRAGMA application_id", &rc);
-    if (!applicationId) {
-        if (errorString)
-            *errorString = u"カタログファイルではありません: %1 (%2)"_s.arg(QDir::toNativeSeparators(path),
-                                                                          QString::fromUtf8(sqlite3_errstr(rc)));
-        return (rc & 0xff) == SQLITE_NOTADB ? OpenError::NotDatabase : OpenError::NotDatabase;
+    const QTemporaryDir folder;
+    const QString copy = folder.filePath(u"judged.mdb"_s);
+    if (!folder.isValid() || !QFile::copy(path, copy) || !QFile::copy(path + u"-journal"_s, copy + u"-journal"_s)) {
+        *detail = u"途中で止まった変更を確かめられません"_s;
+        return OpenError::NotDatabase;
     }
-    if (*applicationId != catalogueApplicationId) {
-        if (errorString)
-            *errorString = u"カタログファイルではありません: %1"_s.arg(QDir::toNativeSeparators(path));
-        return OpenError::NotCatalogue;
+    std::unique_ptr<Connection::Handle> handle;
+    if (const OpenError error = openHandle(copy, SQLITE_OPEN_READWRITE, &handle, detail); error != OpenError::None)
+        return error == OpenError::PathTooLong ? OpenError::NotDatabase : error;
+    return checkCatalogueSchema(handle->db, detail);
+}
+
+// Judges a file through a read-only handle, so that judging never writes to it.
+OpenError judgeFile(const QString &path, QString *detail)
+{
+    // A file in WAL mode with no WAL beside it is whole as it stands; reading it normally
+    // would leave an empty WAL and its index beside a refused file.
+    QFile file(path);
+    const QByteArray header = file.open(QIODevice::ReadOnly) ? file.read(20) : QByteArray();
+    const bool walWithoutLog = header.size() == 20 && header.startsWith("SQLite format 3") && header.at(18) == 2
+        && header.at(19) == 2 && !QFileInfo::exists(path + u"-wal"_s);
+    file.close();
+    std::unique_ptr<Connection::Handle> probe;
+    if (const OpenError error = openHandle(path, SQLITE_OPEN_READONLY, &probe, detail, walWithoutLog);
+        error != OpenError::None)
+        return error;
+    // With a hot journal beside the file, the first read on a read-only handle stops instead
+    // of rolling it back.
+    sqlite3_exec(probe->db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
+    if (sqlite3_extended_errcode(probe->db) == SQLITE_READONLY_ROLLBACK) {
+        probe.reset();
+        return judgeRolledBack(path, detail);
     }
-    return OpenError::None;
+    return checkCatalogueSchema(probe->db, detail);
 }
 
 std::optional<TableInfo> readTable(sqlite3 *db, QLatin1StringView name)
@@ -159,17 +259,15 @@ bool hasFields(const TableInfo &table, const std::array<FieldDef, N> &fields)
 
 } // namespace
 
-Connection::Connection(sqlite3 *db, QString filePath)
-    : m_db(db)
+Connection::Connection(std::unique_ptr<Handle> handle, QString filePath)
+    : m_handle(std::move(handle))
+    , m_db(m_handle->db)
     , m_filePath(std::move(filePath))
 {
     fileIdentity(m_filePath, &m_identity);
 }
 
-Connection::~Connection()
-{
-    sqlite3_close_v2(m_db);
-}
+Connection::~Connection() = default;
 
 bool Connection::readSchema()
 {
@@ -196,26 +294,30 @@ std::shared_ptr<Connection> Connection::open(const QString &fileName, OpenError 
         connections.erase(it);
     }
 
-    sqlite3 *db = nullptr;
-    OpenError result = openHandle(path, &db, errorString);
+    QString detail;
+    OpenError result = judgeFile(path, &detail);
+    std::unique_ptr<Handle> handle;
     if (result == OpenError::None)
-        result = checkMarks(db, path, errorString);
+        result = openHandle(path, SQLITE_OPEN_READWRITE, &handle, &detail);
+    // Judged again as this handle reads it: the file may have changed since (or had its hot
+    // journal rolled back by this first read).
+    if (result == OpenError::None)
+        result = checkCatalogueSchema(handle->db, &detail);
     std::shared_ptr<Connection> connection;
     if (result == OpenError::None) {
-        connection.reset(new Connection(db, path));
-        db = nullptr;
+        connection.reset(new Connection(std::move(handle), path));
         if (!connection->readSchema()) {
             result = OpenError::NotCatalogue;
-            if (errorString)
-                *errorString = u"カタログファイルではありません: %1"_s.arg(QDir::toNativeSeparators(path));
             connection.reset();
         }
     }
-    sqlite3_close_v2(db);
     if (error)
         *error = result;
-    if (!connection)
+    if (!connection) {
+        if (errorString)
+            *errorString = openErrorMessage(result, path, detail);
         return nullptr;
+    }
 
     sqlite3_exec(connection->m_db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
     registerLikeFunctions(connection->m_db);
@@ -223,22 +325,15 @@ std::shared_ptr<Connection> Connection::open(const QString &fileName, OpenError 
     return connection;
 }
 
-OpenError Connection::check(const QString &fileName)
+OpenError Connection::check(const QString &fileName, QString *detail)
 {
     const QString path = absolutePath(fileName);
     if (auto it = registry().find(path); it != registry().end() && !it->second.expired())
         return OpenError::None;
-    sqlite3 *db = nullptr;
-    OpenError result = openHandle(path, &db, nullptr);
-    if (result == OpenError::None)
-        result = checkMarks(db, path, nullptr);
-    if (result == OpenError::None) {
-        Connection probe(db, path);
-        db = nullptr;
-        if (!probe.readSchema())
-            result = OpenError::NotCatalogue;
-    }
-    sqlite3_close_v2(db);
+    QString found;
+    const OpenError result = judgeFile(path, &found);
+    if (detail)
+        *detail = found;
     return result;
 }
 
@@ -250,6 +345,11 @@ std::vector<std::pair<QString, FileIdentity>> Connection::openFiles()
             files.emplace_back(connection->m_filePath, connection->m_identity);
     }
     return files;
+}
+
+void Connection::setStatementLimit(qint64 steps)
+{
+    statementLimit.store(steps > 0 ? steps : defaultStatementLimit, std::memory_order_relaxed);
 }
 
 bool Connection::isReadOnly() const
@@ -278,7 +378,71 @@ const TableInfo *Connection::table(QStringView name) const
 
 QString Connection::lastSqliteError() const
 {
-    return QString::fromUtf8(sqlite3_errmsg(m_db));
+    return describeSqliteError(m_db, m_filePath);
+}
+
+QString describeSqliteError(sqlite3 *db, const QString &path)
+{
+    const int code = db ? sqlite3_errcode(db) : SQLITE_CANTOPEN;
+    QString reason;
+    switch (code & 0xff) {
+    case SQLITE_INTERRUPT:
+        reason = u"処理が長すぎるため中止しました"_s;
+        break;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        reason = u"ほかのプログラムが使用中です"_s;
+        break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        reason = u"書き込みが許されていません"_s;
+        break;
+    case SQLITE_FULL:
+        reason = u"ディスクの空きが足りません"_s;
+        break;
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+        reason = u"ファイルを読み書きできません"_s;
+        break;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        reason = u"ファイルが壊れています"_s;
+        break;
+    case SQLITE_NOMEM:
+    case SQLITE_TOOBIG:
+        reason = u"値が大きすぎるか、メモリが足りません"_s;
+        break;
+    case SQLITE_CONSTRAINT:
+        reason = u"値がファイルの制約に合いません"_s;
+        break;
+    default:
+        reason = u"データベースのエラーです（コード %1）"_s.arg(code);
+        break;
+    }
+    return u"%1: %2"_s.arg(reason, QDir::toNativeSeparators(path));
+}
+
+QString openErrorMessage(OpenError error, const QString &path, const QString &detail)
+{
+    const QString name = QDir::toNativeSeparators(path);
+    const QString found = detail.isEmpty() ? QString() : u"（%1）"_s.arg(detail);
+    switch (error) {
+    case OpenError::None:
+        break;
+    case OpenError::Missing:
+        return u"ファイルが見つかりません: %1"_s.arg(name);
+    case OpenError::NotDatabase:
+    case OpenError::NotCatalogue:
+        return u"商品管理のデータベースファイルではありません%2: %1"_s.arg(name, found);
+    case OpenError::HoldsCode:
+        return u"実行される定義を含むファイルは開きません%2: %1"_s.arg(name, found);
+    case OpenError::NewerFormat:
+        return u"新しい版のプログラムで作られたファイルのため開けません%2: %1"_s.arg(name, found);
+    case OpenError::PathTooLong:
+        return u"ファイルのパスが長すぎるため開けません（%2 バイトまで）: %1"_s.arg(name, detail);
+    }
+    return u"ファイルを読み込めません: %1"_s.arg(name);
 }
 
 bool Connection::backupTo(const QString &targetPath, QString *errorString) const
@@ -289,23 +453,23 @@ bool Connection::backupTo(const QString &targetPath, QString *errorString) const
     const QString temporary = target.absolutePath() + u"/.~"_s + target.fileName() + u".tmp"_s;
     QFile::remove(temporary);
 
-    sqlite3 *copy = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(temporary).constData(), &copy,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    Handle copy;
+    int rc = copy.open(QFile::encodeName(temporary), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (rc == SQLITE_OK) {
-        sqlite3_backup *backup = sqlite3_backup_init(copy, "main", m_db, "main");
+        sqlite3_backup *backup = sqlite3_backup_init(copy.db, "main", m_db, "main");
         if (backup) {
             rc = sqlite3_backup_step(backup, -1);
             sqlite3_backup_finish(backup);
             if (rc == SQLITE_DONE)
                 rc = SQLITE_OK;
         } else {
-            rc = sqlite3_errcode(copy);
+            rc = sqlite3_errcode(copy.db);
         }
     }
-    const QString message = QString::fromUtf8(copy ? sqlite3_errmsg(copy) : sqlite3_errstr(rc));
-    if (sqlite3_close(copy) != SQLITE_OK && rc == SQLITE_OK)
+    const QString message = describeSqliteError(copy.db, targetPath);
+    if (sqlite3_close(copy.db) != SQLITE_OK && rc == SQLITE_OK)
         rc = SQLITE_IOERR;
+    copy.db = nullptr;
     if (rc != SQLITE_OK) {
         QFile::remove(temporary);
         if (errorString)
@@ -328,18 +492,16 @@ bool createCatalogueFile(const QString &path, QString *errorString)
             *errorString = u"ファイルがすでに存在します: %1"_s.arg(QDir::toNativeSeparators(path));
         return false;
     }
-    sqlite3 *db = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    char *message = nullptr;
+    Connection::Handle handle;
+    int rc = handle.open(QFile::encodeName(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (rc == SQLITE_OK) {
         const QByteArray sql = "BEGIN;\n" + catalogueSchemaSql().toUtf8() + "COMMIT;\n";
-        rc = sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message);
+        rc = sqlite3_exec(handle.db, sql.constData(), nullptr, nullptr, nullptr);
     }
-    QString error = message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errmsg(db));
-    sqlite3_free(message);
-    if (sqlite3_close(db) != SQLITE_OK && rc == SQLITE_OK)
+    const QString error = describeSqliteError(handle.db, path);
+    if (sqlite3_close(handle.db) != SQLITE_OK && rc == SQLITE_OK)
         rc = SQLITE_IOERR;
+    handle.db = nullptr;
     if (rc != SQLITE_OK) {
         QFile::remove(path);
         if (errorString)

@@ -601,8 +601,10 @@ void likeFunction(sqlite3_context *context, int, sqlite3_value **arguments)
 
 void foldFunction(sqlite3_context *context, int, sqlite3_value **arguments)
 {
-    // Numbers and blobs hold nothing to fold; they stay as they are.
-    if (sqlite3_value_type(arguments[0]) != SQLITE_TEXT) {
+    // Numbers hold nothing to fold; they stay as they are. A blob in a text field shows as
+    // the text its bytes spell, so it is folded as that text.
+    const int type = sqlite3_value_type(arguments[0]);
+    if (type != SQLITE_TEXT && type != SQLITE_BLOB) {
         sqlite3_result_value(context, arguments[0]);
         return;
     }
@@ -627,14 +629,43 @@ void numberTextFunction(sqlite3_context *context, int, sqlite3_value **arguments
     sqlite3_result_text(context, text, length, SQLITE_TRANSIENT);
 }
 
+void numberKeyFunction(sqlite3_context *context, int, sqlite3_value **arguments)
+{
+    const int type = sqlite3_value_type(arguments[0]);
+    if (type == SQLITE_NULL || type == SQLITE_INTEGER) {
+        sqlite3_result_null(context);
+        return;
+    }
+    int length = 0;
+    const char *text = valueText(arguments[0], &length);
+    if (const auto number = Currency::parse(decodeStoredText(text, length)))
+        sqlite3_result_int64(context, number->units());
+    else
+        sqlite3_result_null(context);
+}
+
 } // namespace
+
+QString decodeStoredText(const char *text, int length)
+{
+    QString out;
+    out.reserve(std::max(length, 0));
+    Utf8Reader reader(text, length);
+    char32_t c;
+    while (reader.next(c))
+        appendUtf16(out, c);
+    return out;
+}
 
 bool registerLikeFunctions(sqlite3 *db)
 {
-    constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+    // Callable only from the program's own statements: a view, trigger, index, check or
+    // generated column in a catalogue file cannot reach them.
+    constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY;
     return sqlite3_create_function_v2(db, "merch_like", 2, flags, nullptr, likeFunction, nullptr, nullptr, nullptr) == SQLITE_OK
             && sqlite3_create_function_v2(db, "merch_fold", 1, flags, nullptr, foldFunction, nullptr, nullptr, nullptr) == SQLITE_OK
-            && sqlite3_create_function_v2(db, "merch_numtext", 1, flags, nullptr, numberTextFunction, nullptr, nullptr, nullptr) == SQLITE_OK;
+            && sqlite3_create_function_v2(db, "merch_numtext", 1, flags, nullptr, numberTextFunction, nullptr, nullptr, nullptr) == SQLITE_OK
+            && sqlite3_create_function_v2(db, "merch_numkey", 1, flags, nullptr, numberKeyFunction, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 } // namespace Merchalog

@@ -54,10 +54,17 @@ private:
 // half-width katakana with a following voicing mark as one full-width character.
 QString foldForComparison(QStringView text);
 
-// Registers on a connection:
+// Decodes stored UTF-8 text as the like and fold functions read it: every byte that does
+// not start a well-formed sequence reads as one U+FFFD.
+QString decodeStoredText(const char *text, int length);
+
+// Registers on a connection, callable from the program's own statements only:
 //   merch_like(pattern, value) -> 1 when the text value matches, 0 otherwise, NULL for NULL;
-//   merch_fold(value)          -> the folded text;
-//   merch_numtext(units)       -> the display text of a number held as ten-thousandths.
+//   merch_fold(value)          -> the folded text (of a text or blob);
+//   merch_numtext(units)       -> the display text of a number held as ten-thousandths
+//                                 (any other value as it is);
+//   merch_numkey(value)        -> for a stored REAL, TEXT or BLOB, the number its text reads
+//                                 as (ten-thousandths, as a typed number key), else NULL.
 // The compiled pattern is cached per statement.
 bool registerLikeFunctions(sqlite3 *db);
 

@@ -1,6 +1,7 @@
 #include "catalogue/recordsource.h"
 
 #include "catalogue/currentcatalogue.h"
+#include "catalogue/likefunction.h"
 #include "catalogue/statement.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -42,10 +44,19 @@ struct CompiledQuery
 
 // Turns the conditions of a parsed statement into SQLite SQL with bound values. The user's
 // text never becomes SQL: every literal is a parameter.
+//
+// A number key finds exactly the rows whose field shows that number (see columnValue): an
+// INTEGER by its value (ten-thousandths in a number field, a whole number in a small-integer
+// field), any other stored value (a REAL, a text or blob written by another program) when
+// the text it shows reads as the key. The matching rows come from three lookups on the
+// field's index, so that equality stays fast: the INTEGER, the REALs near the key, and the
+// texts and blobs (which sort after every number and are normally none).
 std::optional<CompiledQuery> compileConditions(const Statement &statement, const TableInfo &table, QString *error)
 {
     CompiledQuery query;
     QStringList parts;
+    QStringList lastParts;
+    std::vector<Parameter> lastParameters;
     for (const Condition &condition : statement.conditions) {
         const int index = table.indexOf(condition.field);
         if (index < 0) {
@@ -58,30 +69,49 @@ std::optional<CompiledQuery> compileConditions(const Statement &statement, const
         const bool isLike = condition.op == Operator::Like;
 
         if (const auto *number = std::get_if<Currency>(&condition.value)) {
-            switch (column.kind) {
-            case Kind::Number:
-                parts << col + u' ' + op + u" ?"_s;
-                query.parameters.emplace_back(number->units());
-                break;
-            case Kind::SmallInt:
-                if (number->isWhole()) {
-                    parts << col + u' ' + op + u" ?"_s;
-                    query.parameters.emplace_back(number->units() / Currency::unitsPerOne);
-                } else if (condition.op == Operator::NotEqual) {
-                    parts << col + u" IS NOT NULL"_s;
-                } else {
-                    parts << u"0"_s; // a fraction never equals a whole number
-                }
-                break;
-            case Kind::Text:
+            if (column.kind == Kind::Text) {
                 // The number is compared as its text, as typed into a text field.
                 if (isLike)
                     parts << u"merch_like(?, "_s + col + u") = 1"_s;
                 else
                     parts << u"merch_fold("_s + col + u") "_s + op + u" merch_fold(?)"_s;
                 query.parameters.emplace_back(number->toPlainText());
-                break;
+                continue;
             }
+            // The INTEGER that shows as the key, if any.
+            std::optional<std::int64_t> integer;
+            if (column.kind == Kind::Number)
+                integer = number->units();
+            else if (number->isWhole())
+                integer = number->units() / Currency::unitsPerOne;
+            if (condition.op == Operator::NotEqual) {
+                // Rows with no value stay out, as with SQL's "<>". Checked after the other
+                // conditions: it keeps nearly every row, so it runs only on the rows they keep.
+                lastParts << u"CASE typeof(%1) WHEN 'integer' THEN %2 WHEN 'null' THEN NULL "
+                             "ELSE merch_numkey(%1) IS NOT ? END"_s.arg(col, integer ? col + u" <> ?"_s : u"1"_s);
+                if (integer)
+                    lastParameters.emplace_back(*integer);
+                lastParameters.emplace_back(number->units());
+                continue;
+            }
+            const QString from = u"SELECT rowid FROM "_s + quoteIdentifier(table.name) + u" WHERE "_s;
+            QStringList lookups;
+            if (integer) {
+                lookups << from + col + u" = ? AND typeof(%1) = 'integer'"_s.arg(col);
+                query.parameters.emplace_back(*integer);
+            }
+            // A REAL shows in SQLite's 15-digit form, which reads back to the key only within
+            // a ten-thousandth of it.
+            const double value = double(number->units()) / double(Currency::unitsPerOne);
+            const double slack = 1.0 / double(Currency::unitsPerOne) + std::abs(value) * 1e-13;
+            lookups << from + col + u" BETWEEN CAST(? AS REAL) AND CAST(? AS REAL) AND typeof(%1) = 'real'"
+                                     " AND merch_numkey(%1) = ?"_s.arg(col);
+            query.parameters.emplace_back(QString::number(value - slack, 'g', 17));
+            query.parameters.emplace_back(QString::number(value + slack, 'g', 17));
+            query.parameters.emplace_back(number->units());
+            lookups << from + col + u" >= '' AND merch_numkey(%1) = ?"_s.arg(col);
+            query.parameters.emplace_back(number->units());
+            parts << u"rowid IN ("_s + lookups.join(u" UNION ALL "_s) + u')';
             continue;
         }
 
@@ -106,7 +136,8 @@ std::optional<CompiledQuery> compileConditions(const Statement &statement, const
         }
         query.parameters.emplace_back(text);
     }
-    query.where = parts.join(u" AND "_s);
+    query.where = (parts + lastParts).join(u" AND "_s);
+    query.parameters.insert(query.parameters.end(), lastParameters.begin(), lastParameters.end());
     return query;
 }
 
@@ -127,33 +158,30 @@ bool bindParameters(sqlite3_stmt *stmt, const std::vector<Parameter> &parameters
     return true;
 }
 
-// Reads one column of a stored row as the field's kind.
+// Reads one column of a stored row as it shows in a field of its kind. A value the kind holds
+// comes typed: a Currency for an INTEGER in a number field, an int for an INTEGER from -32768
+// to 32767 in a small-integer field, text for a text field. Any other stored value (written
+// by another program) comes as its own text, as SQLite gives it ("1.0e+300", "12abc",
+// "4294967301"): it is shown, exported and found by search as stored, never converted.
 QVariant columnValue(sqlite3_stmt *stmt, int index, Kind kind)
 {
     const int type = sqlite3_column_type(stmt, index);
     if (type == SQLITE_NULL)
         return {};
-    switch (kind) {
-    case Kind::Text:
-        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, index)),
-                                 sqlite3_column_bytes(stmt, index));
-    case Kind::Number:
-        if (type == SQLITE_INTEGER)
-            return QVariant::fromValue(Currency::fromUnits(sqlite3_column_int64(stmt, index)));
-        if (type == SQLITE_FLOAT) {
-            const double value = sqlite3_column_double(stmt, index) * double(Currency::unitsPerOne);
-            if (value > -9.2e18 && value < 9.2e18)
-                return QVariant::fromValue(Currency::fromUnits(std::int64_t(value < 0 ? value - 0.5 : value + 0.5)));
-            return {};
-        } else {
-            const auto parsed = Currency::parse(QString::fromUtf8(
-                reinterpret_cast<const char *>(sqlite3_column_text(stmt, index)), sqlite3_column_bytes(stmt, index)));
-            return parsed ? QVariant::fromValue(*parsed) : QVariant();
-        }
-    case Kind::SmallInt:
-        return int(sqlite3_column_int(stmt, index));
+    if (type == SQLITE_INTEGER && kind == Kind::Number)
+        return QVariant::fromValue(Currency::fromUnits(sqlite3_column_int64(stmt, index)));
+    if (type == SQLITE_INTEGER && kind == Kind::SmallInt) {
+        const std::int64_t value = sqlite3_column_int64(stmt, index);
+        if (value >= INT16_MIN && value <= INT16_MAX)
+            return int(value);
     }
-    return {};
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, index));
+    const int length = sqlite3_column_bytes(stmt, index);
+    QString shown = QString::fromUtf8(text, length);
+    // Malformed UTF-8 reads the way search reads it.
+    if (shown.contains(QChar::ReplacementCharacter))
+        shown = decodeStoredText(text, length);
+    return shown;
 }
 
 // Binds a typed value for storing.

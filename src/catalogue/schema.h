@@ -91,6 +91,9 @@ inline constexpr std::array<FieldDef, 5> torihikiFields{{
 inline constexpr int catalogueApplicationId = 0x4D524348;
 // The catalogue format this program writes (user_version): 2 adds the key columns.
 inline constexpr int catalogueSchemaVersion = 2;
+// The newest format this program reads (user_version); a file of a later one comes from a
+// newer program and is refused rather than changed in ways that program does not expect.
+inline constexpr int catalogueNewestVersion = 2;
 
 // The key column of a table ("syohin" or "torihiki", any case); empty for another name.
 QLatin1StringView keyFieldOf(QAnyStringView table);

@@ -13,21 +13,6 @@ using namespace Qt::StringLiterals;
 
 namespace Merchalog {
 
-QString describeOpenError(OpenError error, const QString &path)
-{
-    const QString name = QDir::toNativeSeparators(path);
-    switch (error) {
-    case OpenError::None:
-        break;
-    case OpenError::Missing:
-        return u"ファイルが見つかりません: %1"_s.arg(name);
-    case OpenError::NotDatabase:
-    case OpenError::NotCatalogue:
-        return u"商品管理のデータベースファイルではありません: %1"_s.arg(name);
-    }
-    return u"ファイルを読み込めません: %1"_s.arg(name);
-}
-
 bool pathExists(const QString &path)
 {
     const QFileInfo info(path);
@@ -73,11 +58,10 @@ bool saveCatalogueCopy(const QString &sourcePath, const QString &target, QString
     };
     if (const QString open = openCatalogueAt(target); !open.isEmpty())
         return fail(openCatalogueRefusal(open));
-    OpenError openError = OpenError::None;
     QString openErrorString;
-    const std::shared_ptr<Connection> connection = Connection::open(sourcePath, &openError, &openErrorString);
+    const std::shared_ptr<Connection> connection = Connection::open(sourcePath, nullptr, &openErrorString);
     if (!connection)
-        return fail(describeOpenError(openError, sourcePath));
+        return fail(openErrorString);
 
     // The copy is written beside the target and renamed over it only when complete.
     QString backupError;

@@ -6,9 +6,6 @@
 
 namespace Merchalog {
 
-// A short Japanese reason why a catalogue file could not be read.
-QString describeOpenError(OpenError error, const QString &path);
-
 // Tells whether anything exists under the path: a file (an empty one too), a folder, or a
 // link, even a dangling one.
 bool pathExists(const QString &path);

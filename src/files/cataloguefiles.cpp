@@ -161,7 +161,9 @@ bool CatalogueFiles::switchCatalogue(const QString &path, const QString &recordS
 
 void CatalogueFiles::reportUnreadable(const QString &path)
 {
-    Q_EMIT statusMessage(describeOpenError(Connection::check(path), path));
+    QString detail;
+    const OpenError error = Connection::check(path, &detail);
+    Q_EMIT statusMessage(openErrorMessage(error, path, detail));
 }
 
 void CatalogueFiles::openCatalogue()

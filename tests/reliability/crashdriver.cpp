@@ -64,8 +64,10 @@ bool prepareConnection(RecordSource &source, const Options &options)
     if (!source.connection())
         return false;
     sqlite3 *db = source.connection()->handle();
+    // Defensive mode refuses to run without a journal.
     if (options.unsafe
-        && sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr) != SQLITE_OK)
+        && (sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr) != SQLITE_OK
+            || sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr) != SQLITE_OK))
         return false;
     if (options.busyTimeout >= 0)
         sqlite3_busy_timeout(db, options.busyTimeout);

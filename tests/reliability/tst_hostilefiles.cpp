@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,6 +67,8 @@ private Q_SLOTS:
 
     void foreignFilesAreRefusedUntouched_data();
     void foreignFilesAreRefusedUntouched();
+    void codeAddedWhileOpenNeverRuns();
+    void runawayStatementEndsWithMessage();
     void writeProtectedCatalogueOpensButRefusesEveryWrite();
     void writeProtectedFolderRefusesWritesWholly();
     void protectedWhileOpenRefusesAndRecovers();
@@ -75,6 +78,9 @@ private Q_SLOTS:
     void vanishedFolderRefusesWritesAndCreatesNothing();
 
 private:
+    // Leaves `to` as a writer of `from` stopped half-way through a change would: pages of the
+    // file overwritten, the journal to roll them back beside it.
+    void leaveHotJournal(const QString &from, const QString &to);
     // Makes a file or folder write-protected even for root; false when this system cannot.
     bool protect(const QString &path);
     // Tries every kind of write through record sources; each must fail with WriteFailed.
@@ -97,6 +103,7 @@ void TestHostileFiles::init()
 
 void TestHostileFiles::cleanup()
 {
+    Connection::setStatementLimit(0);
     // Lift the protection so the folder can be removed, also after a failure.
     for (const QString &path : std::as_const(m_protected)) {
         if (::geteuid() == 0)
@@ -136,26 +143,59 @@ void TestHostileFiles::foreignFilesAreRefusedUntouched_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("expected"); // OpenError
-    QTest::newRow("missing") << u"missing"_s << int(OpenError::Missing);
-    QTest::newRow("zero bytes") << u"empty"_s << int(OpenError::NotCatalogue);
-    QTest::newRow("text file") << u"text"_s << int(OpenError::NotDatabase);
-    QTest::newRow("folder of that name") << u"folder"_s << int(OpenError::NotDatabase);
-    QTest::newRow("first half of a catalogue") << u"half"_s << int(OpenError::NotDatabase);
-    QTest::newRow("catalogue short of its last page") << u"lastpage"_s << int(OpenError::NotDatabase);
-    QTest::newRow("SQLite file without our tables") << u"foreign"_s << int(OpenError::NotCatalogue);
-    QTest::newRow("our mark, a table short of a field") << u"nofield"_s << int(OpenError::NotCatalogue);
+    QTest::addColumn<QString>("reason"); // part of the message
+    const QString notOurs = u"データベースファイルではありません"_s;
+    QTest::newRow("missing") << u"missing"_s << int(OpenError::Missing) << u"見つかりません"_s;
+    QTest::newRow("zero bytes") << u"empty"_s << int(OpenError::NotCatalogue) << notOurs;
+    QTest::newRow("text file") << u"text"_s << int(OpenError::NotDatabase) << notOurs;
+    QTest::newRow("folder of that name") << u"folder"_s << int(OpenError::NotDatabase) << notOurs;
+    QTest::newRow("first half of a catalogue") << u"half"_s << int(OpenError::NotDatabase) << notOurs;
+    QTest::newRow("catalogue short of its last page") << u"lastpage"_s << int(OpenError::NotDatabase) << notOurs;
+    QTest::newRow("SQLite file without our tables") << u"foreign"_s << int(OpenError::NotCatalogue) << notOurs;
+    QTest::newRow("our mark, a table short of a field") << u"nofield"_s << int(OpenError::NotCatalogue)
+                                                        << u"bumon_AU がありません"_s;
+    // A file is data, never code: what SQLite would run refuses it, and so does a table that
+    // is not plainly ours.
+    QTest::newRow("trigger on registration") << u"trigger"_s << int(OpenError::HoldsCode) << u"トリガー evil"_s;
+    QTest::newRow("update trigger with an endless query") << u"slowtrigger"_s << int(OpenError::HoldsCode)
+                                                          << u"トリガー slow"_s;
+    QTest::newRow("syohin a view over an endless query") << u"view"_s << int(OpenError::HoldsCode)
+                                                         << u"ビュー syohin"_s;
+    QTest::newRow("hot journal beside a trigger") << u"hotjournal"_s << int(OpenError::HoldsCode)
+                                                  << u"トリガー evil"_s;
+    QTest::newRow("WAL-mode file with a trigger") << u"wal"_s << int(OpenError::HoldsCode) << u"トリガー evil"_s;
+    QTest::newRow("generated column after syohin_mei") << u"generated"_s << int(OpenError::NotCatalogue)
+                                                       << u"syohin_kana は計算される項目"_s;
+    QTest::newRow("WITHOUT ROWID table") << u"withoutrowid"_s << int(OpenError::NotCatalogue)
+                                         << u"WITHOUT ROWID のテーブル"_s;
+    QTest::newRow("price declared as text") << u"texttype"_s << int(OpenError::NotCatalogue)
+                                            << u"syohin_master の型が TEXT"_s;
+    QTest::newRow("unique supplier code") << u"unique"_s << int(OpenError::NotCatalogue) << u"索引"_s;
+    QTest::newRow("check constraint") << u"check"_s << int(OpenError::NotCatalogue) << u"「CHECK」"_s;
+    QTest::newRow("format of a newer program") << u"newer"_s << int(OpenError::NewerFormat) << u"形式 99"_s;
+    QTest::newRow("path longer than SQLite takes") << u"longpath"_s << int(OpenError::PathTooLong)
+                                                   << u"パスが長すぎる"_s;
 }
 
 void TestHostileFiles::foreignFilesAreRefusedUntouched()
 {
     QFETCH(QString, kind);
     QFETCH(int, expected);
-    const QString path = m_dir->filePath(u"other.mdb"_s);
+    QFETCH(QString, reason);
+    QString path = m_dir->filePath(u"other.mdb"_s);
     const QByteArray real = [&] {
         QFile file(m_path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }();
     QVERIFY(real.size() > 100000);
+    const auto schemaWith = [&](const QString &from, const QString &to) {
+        const QString sql = catalogueSchemaSql();
+        QVERIFY(sql.contains(from));
+        QVERIFY(Test::writeFile(path, {}));
+        QVERIFY(Test::execSql(path, QString(sql).replace(from, to)));
+    };
+    const QString evil = u"CREATE TRIGGER evil AFTER INSERT ON syohin BEGIN DELETE FROM torihiki;"
+                         " UPDATE syohin SET syohin_master = 0; END;"_s;
 
     if (kind == u"empty"_s) {
         QVERIFY(Test::writeFile(path, {}));
@@ -171,9 +211,58 @@ void TestHostileFiles::foreignFilesAreRefusedUntouched()
         QVERIFY(Test::writeFile(path, {}));
         QVERIFY(Test::execSql(path, u"CREATE TABLE syohin_old (a TEXT); INSERT INTO syohin_old VALUES ('x');"_s));
     } else if (kind == u"nofield"_s) {
+        schemaWith(u", bumon_AU CURRENCY"_s, QString());
+    } else if (kind == u"trigger"_s) {
+        QVERIFY(Test::writeFile(path, real));
+        QVERIFY(Test::execSql(path, evil));
+    } else if (kind == u"slowtrigger"_s) {
+        QVERIFY(Test::writeFile(path, real));
+        QVERIFY(Test::execSql(path, u"CREATE TRIGGER slow AFTER UPDATE ON syohin BEGIN SELECT count(*)"
+                                    " FROM syohin a, syohin b, syohin c, syohin d, syohin e; END;"_s));
+    } else if (kind == u"view"_s) {
+        // Our marks, the suppliers, and products that never end: a file of 8 KB.
+        QString sql;
+        for (const QString &line : catalogueSchemaSql().split(u'\n')) {
+            if (!line.contains(u"syohin"_s))
+                sql += line + u'\n';
+        }
+        sql += u"CREATE VIEW syohin AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n AS rowid"_s;
+        for (const FieldDef &field : syohinFields)
+            sql += u", n AS "_s + field.name;
         QVERIFY(Test::writeFile(path, {}));
-        QVERIFY(Test::execSql(path, catalogueSchemaSql().replace(u", bumon_AU CURRENCY"_s, QString())));
+        QVERIFY(Test::execSql(path, sql + u" FROM r;"_s));
+    } else if (kind == u"hotjournal"_s) {
+        const QString source = m_dir->filePath(u"source.mdb"_s);
+        QVERIFY(Test::writeFile(source, real));
+        QVERIFY(Test::execSql(source, evil));
+        leaveHotJournal(source, path);
+    } else if (kind == u"wal"_s) {
+        QVERIFY(Test::writeFile(path, real));
+        QVERIFY(Test::execSql(path, u"PRAGMA journal_mode = WAL; "_s + evil));
+    } else if (kind == u"generated"_s) {
+        schemaWith(u"syohin_mei TEXT, "_s, u"syohin_mei TEXT, syohin_kana TEXT GENERATED ALWAYS AS (syohin_mei), "_s);
+    } else if (kind == u"withoutrowid"_s) {
+        schemaWith(u"torihiki_id INTEGER PRIMARY KEY AUTOINCREMENT)"_s,
+                   u"torihiki_id INTEGER PRIMARY KEY) WITHOUT ROWID"_s);
+    } else if (kind == u"texttype"_s) {
+        schemaWith(u"syohin_master CURRENCY"_s, u"syohin_master TEXT"_s);
+    } else if (kind == u"unique"_s) {
+        schemaWith(u"CREATE INDEX idx_torihiki_code"_s, u"CREATE UNIQUE INDEX idx_torihiki_code"_s);
+    } else if (kind == u"check"_s) {
+        schemaWith(u"bumon_AU CURRENCY"_s, u"bumon_AU CURRENCY CHECK (bumon_AU > 0)"_s);
+    } else if (kind == u"newer"_s) {
+        QVERIFY(Test::writeFile(path, real));
+        QVERIFY(Test::execSql(path, u"PRAGMA user_version = 99"_s));
+    } else if (kind == u"longpath"_s) {
+        // A valid catalogue, deep in folders.
+        const QString folder = m_dir->filePath(QString(200, u'a') + u'/' + QString(200, u'b') + u'/'
+                                               + QString(100, u'c'));
+        QVERIFY(QDir().mkpath(folder));
+        path = folder + u"/other.mdb"_s;
+        QVERIFY(Test::writeFile(path, real));
     }
+    if (QTest::currentTestFailed())
+        return;
     const QStringList filesBefore = listing(m_dir->path());
     const QByteArray digestBefore = fileDigest(path);
 
@@ -185,7 +274,8 @@ void TestHostileFiles::foreignFilesAreRefusedUntouched()
     list.setRecordSource(QString(SqlText::allProducts));
     QVERIFY(!list.refresh());
     QCOMPARE(list.lastError(), RecordSource::Error::OpenFailed);
-    QVERIFY(!list.errorString().isEmpty());
+    QVERIFY2(list.errorString().contains(reason) && list.errorString().contains(QDir::toNativeSeparators(path)),
+             qPrintable(list.errorString()));
     QCOMPARE(list.recordCount(), 0);
     QVERIFY(!list.hasCurrentRecord());
     QVERIFY(!list.removeCurrentRecord());
@@ -202,6 +292,54 @@ void TestHostileFiles::foreignFilesAreRefusedUntouched()
 
     QCOMPARE(listing(m_dir->path()), filesBefore);
     QCOMPARE(fileDigest(path), digestBefore);
+}
+
+void TestHostileFiles::codeAddedWhileOpenNeverRuns()
+{
+    // Another program adds a trigger to the catalogue while it is open here: the user's
+    // registration stores the product, and nothing else happens.
+    QVERIFY(Test::insertSupplier(m_path, {u"取引先"_s, u"住所"_s, u"03"_s, u"120"_s, u"100"_s}));
+    RecordSource syohin;
+    syohin.setDatabaseName(m_path);
+    syohin.setRecordSource(QString(SqlText::productAppend));
+    QVERIFY(syohin.refresh());
+    QVERIFY(Test::execSql(m_path, u"CREATE TRIGGER evil AFTER INSERT ON syohin BEGIN DELETE FROM torihiki;"
+                                  " UPDATE syohin SET syohin_master = 0; END;"_s));
+    QVERIFY(syohin.addNew());
+    const QStringList texts = Crash::productTexts(1001, 0, 10);
+    for (std::size_t i = 0; i < syohinFields.size(); ++i)
+        QVERIFY(syohin.setText(QString(syohinFields[i].name), texts.at(qsizetype(i))));
+    QVERIFY2(syohin.update(), qPrintable(syohin.errorString()));
+    QCOMPARE(Test::sqlValue(m_path, u"SELECT count(*) FROM torihiki"_s).toInt(), 1);
+    QCOMPARE(Test::sqlValue(m_path, u"SELECT count(*) FROM syohin WHERE syohin_master = 0"_s).toInt(), 0);
+}
+
+void TestHostileFiles::runawayStatementEndsWithMessage()
+{
+    // Every statement is bounded in the work it may do; a small bound stands in for a
+    // runaway statement, which ends with a message and leaves the catalogue usable.
+    RecordSource list;
+    list.setDatabaseName(m_path);
+    list.setRecordSource(u"select * from syohin where syohin_JAN<>-99 and syohin_mei like '*x*'"_s);
+    Connection::setStatementLimit(1000);
+    QVERIFY(!list.refresh());
+    QCOMPARE(list.lastError(), RecordSource::Error::ReadFailed);
+    QVERIFY2(list.errorString().contains(u"処理が長すぎるため中止しました"_s), qPrintable(list.errorString()));
+    Connection::setStatementLimit(0);
+    QVERIFY2(list.refresh(), qPrintable(list.errorString()));
+}
+
+void TestHostileFiles::leaveHotJournal(const QString &from, const QString &to)
+{
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open_v2(QFile::encodeName(from).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db, "PRAGMA cache_size = 1; BEGIN; UPDATE syohin SET syohin_mei = syohin_mei || 'x';",
+                          nullptr, nullptr, nullptr), SQLITE_OK);
+    QVERIFY(QFile::copy(from, to));
+    QVERIFY(QFile::copy(from + u"-journal"_s, to + u"-journal"_s));
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    QVERIFY(fileDigest(from) != fileDigest(to));
 }
 
 void TestHostileFiles::everyWriteIsRefused(const QString &path)

@@ -5,6 +5,7 @@
 #include "catalogue/recordsource.h"
 #include "catalogue/sqltexts.h"
 #include "cataloguescan.h"
+#include "files/csvformat.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>
@@ -27,6 +28,8 @@ private Q_SLOTS:
     void typedValueIsStoredWhollyOrNotAtAll_data();
     void typedValueIsStoredWhollyOrNotAtAll();
     void supplierCodeBeyondTheLimitStoresNoSupplier();
+    void storedValueIsShownAndFoundAsStored_data();
+    void storedValueIsShownAndFoundAsStored();
 
 private:
     QVariant storedField(qint64 rowid, const QString &field);
@@ -206,6 +209,77 @@ void TestValueLimits::supplierCodeBeyondTheLimitStoresNoSupplier()
     QVERIFY(data1.refresh());
     QCOMPARE(data1.recordCount(), 0);
     QCOMPARE(Test::querySql(m_path, u"SELECT count(*) FROM torihiki"_s).first().first().toLongLong(), 0);
+}
+
+void TestValueLimits::storedValueIsShownAndFoundAsStored_data()
+{
+    QTest::addColumn<int>("field");      // index into syohinFields
+    QTest::addColumn<QString>("stored"); // SQL literal another program stores
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QByteArray>("csv"); // the CSV item
+    QTest::addColumn<QString>("found");  // a condition that finds the row
+    QTest::addColumn<QString>("missed"); // one that must not
+    constexpr int mei = 0, master = 1, eostani = 6;
+
+    // What a field's kind cannot hold is shown as stored, exported as quoted text, and found
+    // by exactly what is shown.
+    QTest::newRow("4294967301 in a small integer") << eostani << u"4294967301"_s << u"4294967301"_s
+        << QByteArray("\"4294967301\"") << u"syohin_EOStani = 4294967301"_s << u"syohin_EOStani = 5"_s;
+    QTest::newRow("100000 in a small integer") << eostani << u"100000"_s << u"100000"_s
+        << QByteArray("\"100000\"") << u"syohin_EOStani like 100000"_s << u"syohin_EOStani = -31072"_s;
+    QTest::newRow("12abc in a small integer") << eostani << u"'12abc'"_s << u"12abc"_s
+        << QByteArray("\"12abc\"") << u"syohin_EOStani like '12abc'"_s << u"syohin_EOStani = 12"_s;
+    QTest::newRow("1e300 in a price") << master << u"1e300"_s << u"1.0e+300"_s
+        << QByteArray("\"1.0e+300\"") << u"syohin_master like '1.0e+300'"_s << u"syohin_master like '?'"_s;
+    QTest::newRow("12.5 stored as a real") << master << u"12.5"_s << u"12.5"_s
+        << QByteArray("\"12.5\"") << u"syohin_master = 12.50"_s << u"syohin_master = 0.0012"_s;
+    QTest::newRow("full-width digits in a price") << master << u"'１２'"_s << u"１２"_s
+        << QByteArray("\"\x82\x50\x82\x51\"") << u"syohin_master = 12"_s << u"syohin_master = 0.0012"_s;
+    QTest::newRow("blob in a name") << mei << u"X'E59586E59381'"_s << u"商品"_s
+        << QByteArray("\"\x8F\xA4\x95\x69\"") << u"syohin_mei = '商品'"_s << u"syohin_mei = '商'"_s;
+}
+
+void TestValueLimits::storedValueIsShownAndFoundAsStored()
+{
+    QFETCH(int, field);
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, found);
+    QFETCH(QString, missed);
+    const QString name = QString(syohinFields[std::size_t(field)].name);
+    QVERIFY(Test::execSql(m_path, u"UPDATE syohin SET %1 = %2 WHERE rowid = %3"_s.arg(name, stored).arg(seeded)));
+    const QString quote = u"SELECT quote(%1) FROM syohin WHERE rowid = %2"_s.arg(name).arg(seeded);
+    const QVariant before = Test::sqlValue(m_path, quote);
+
+    RecordSource list;
+    list.setDatabaseName(m_path);
+    const auto finds = [&](const QString &condition) {
+        list.setRecordSource(u"select * from syohin where syohin_JAN<>-99 and "_s + condition);
+        if (!list.refresh())
+            return false;
+        for (int row = 0; row < list.recordCount(); ++row) {
+            if (list.setCurrentRow(row) && list.bookmark() == seeded)
+                return true;
+        }
+        return false;
+    };
+    QVERIFY(!finds(missed));
+    QVERIFY2(finds(found), qPrintable(list.errorString()));
+    QCOMPARE(list.text(name), shown);
+
+    std::array<int, 11> columns;
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        columns[i] = list.fieldIndex(syohinFields[i].name);
+    ProductCsvFormatter formatter(columns);
+    QByteArray line;
+    formatter.appendRow(list.row(list.currentRow()), line);
+    QCOMPARE(line.split(',').at(field), csv);
+
+    // Storing an edit of another field leaves it as it was.
+    QVERIFY(list.setText(Field::bumon_AU, u"7"_s));
+    QVERIFY(list.storePending());
+    QCOMPARE(Test::sqlValue(m_path, quote), before);
 }
 
 QTEST_GUILESS_MAIN(TestValueLimits)
