@@ -4,6 +4,7 @@
 #include "catalogue/likefunction.h"
 #include "catalogue/number.h"
 #include "catalogue/schema.h"
+#include "catalogue/writeguard.h"
 #include "server/servercatalogue.h"
 
 #include <QDir>
@@ -227,6 +228,11 @@ bool copyToServer(Source &source, const QString &destination, bool replace, Copy
 bool copyToFile(Source &source, const QString &destination, bool replace, CopyCount *count, QString *error)
 {
     const QFileInfo target(destination);
+    // Never over an open catalogue, the source included, by whatever name.
+    if (const QString open = openCatalogueAt(destination); !open.isEmpty()) {
+        *error = openCatalogueRefusal(open);
+        return false;
+    }
     if (target.exists() && !replace) {
         *error = u"コピー先のファイルがすでに存在します（置き換えるには --replace を付けてください）: %1"_s.arg(
             QDir::toNativeSeparators(destination));

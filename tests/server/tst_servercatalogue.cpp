@@ -302,6 +302,7 @@ void tst_ServerCatalogue::copyBothWays()
     QVERIFY(createCatalogueFile(empty));
     QCOMPARE(copy({empty, server}), 1);
     QCOMPARE(copy({empty, back}), 1);
+    QCOMPARE(copy({u"--replace"_s, back, back}), 1);
     QCOMPARE(allRows(server, Table::syohin).size(), 2);
     QCOMPARE(allRows(back, Table::syohin).size(), 2);
     QCOMPARE(copy({u"--replace"_s, empty, server}), 0);
