@@ -4,9 +4,9 @@
 //
 //   bench_server <catalogue file> <server address of a copy of it> [runs]
 // tools/bench.sh starts a throwaway server and copies the catalogue there first.
-#include "catalogue/recordsource.h"
-#include "catalogue/statement.h"
-#include "server/servercatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/statements/statement.h"
+#include "engine/server/servercatalogue.h"
 
 #include "benchsupport.h"
 

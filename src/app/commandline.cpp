@@ -1,8 +1,8 @@
 #include "app/commandline.h"
 
-#include "help/versioninfo.h"
-#include "server/cataloguetransfer.h"
-#include "server/session.h"
+#include "engine/server/cataloguetransfer.h"
+#include "engine/server/session.h"
+#include "windows/help/versioninfo.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
