@@ -145,13 +145,20 @@ const TableInfo *Catalogue::table(QAnyStringView name)
     return nullptr;
 }
 
-std::unique_ptr<Catalogue> Catalogue::open(const QString &address, QString *error)
+std::unique_ptr<Catalogue> Catalogue::open(const QString &address, QString *error, ErrorCode *code)
 {
+    const auto failed = [code](ErrorCode why) {
+        if (code)
+            *code = why;
+    };
     auto session = Session::connect(address, error);
-    if (!session)
+    if (!session) {
+        failed(ErrorCode::NotDatabase);
         return nullptr;
+    }
     const QString shown = session->address();
     const auto notCatalogue = [&](const QString &why) {
+        failed(ErrorCode::NotCatalogue);
         if (error)
             *error = u"サーバーのデータベースはカタログではありません: %1 (%2)"_s.arg(shown, why);
         return nullptr;
@@ -163,6 +170,7 @@ std::unique_ptr<Catalogue> Catalogue::open(const QString &address, QString *erro
         "JOIN pg_class c ON c.oid = a.attrelid "
         "WHERE c.oid IN (to_regclass('syohin'), to_regclass('torihiki')) AND a.attnum > 0 AND NOT a.attisdropped");
     if (!columns.ok()) {
+        failed(ErrorCode::NotDatabase);
         if (error)
             *error = session->errorString();
         return nullptr;
@@ -192,6 +200,7 @@ std::unique_ptr<Catalogue> Catalogue::open(const QString &address, QString *erro
     if (!format.ok() || format.rows() != 1 || format.isNull(0, 0))
         return notCatalogue(u"merchalog_catalogue がありません"_s);
     if (format.integer(0, 0) > serverFormat) {
+        failed(ErrorCode::NewerFormat);
         if (error)
             *error = u"サーバーのカタログは新しい版のプログラムで作られたため開けません: %1"_s.arg(shown);
         return nullptr;

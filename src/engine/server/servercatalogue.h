@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/sqlite/connection.h"
+#include "engine/result.h"
 #include "engine/server/session.h"
 
 #include <QByteArray>
@@ -57,7 +58,9 @@ class Catalogue final
 {
 public:
     // Connects and checks that the database holds a catalogue of a format this program reads.
-    static std::unique_ptr<Catalogue> open(const QString &address, QString *error = nullptr);
+    // On failure *code tells why: NotDatabase (no connection), NotCatalogue or NewerFormat.
+    static std::unique_ptr<Catalogue> open(const QString &address, QString *error = nullptr,
+                                           ErrorCode *code = nullptr);
     explicit Catalogue(std::unique_ptr<Session> session) : m_session(std::move(session)) {}
 
     Session &session() { return *m_session; }
