@@ -31,6 +31,13 @@ public:
                                                 const QString &filter, bool confirmOverwrite) = 0;
     // The printer set-up dialog for printer; returns false when cancelled.
     virtual bool printerSetup(QWidget *parent, QPrinter *printer) = 0;
+    // The server dialog (see ServerDialog); returns the address chosen (empty when it cannot
+    // be read), or nullopt when cancelled.
+    virtual std::optional<QString> serverAddress(QWidget *parent)
+    {
+        Q_UNUSED(parent);
+        return std::nullopt;
+    }
 };
 
 // Qt's own dialogs.
@@ -59,7 +66,10 @@ public:
 
     void newDatabase();           // 新規データベース作成: shows (or raises) NewDataBase
     void openCatalogue();         // 開く
-    void saveAs();                // 名前を付けて保存
+    void openServerCatalogue();   // サーバーのカタログを開く
+    // 名前を付けて保存: a file catalogue is copied and the copy becomes current; a server
+    // catalogue is copied into a file (a backup) and stays current.
+    void saveAs();
     void exportCsv();             // CSV形式保存
     void printerSetup();          // 印刷設定
     // 印刷: prints an image of clientArea at its on-screen size on one page. Returns false

@@ -264,9 +264,27 @@ void tst_ServerCatalogue::serverGoesAway()
     QVERIFY2(session->exec("SELECT 1").ok(), qPrintable(session->errorString()));
     QVERIFY(session->exec("SELECT pg_backend_pid()").bytes(0, 0) != pid);
 
+    // A window's list on that server, with an edit pending when the server stops.
+    const QString catalogue = tcp + u"?sslmode=require"_s;
+    QVERIFY2(Server::copyCatalogue(m_dir.filePath(u"seed.mdb"_s), catalogue, true, nullptr, &error), qPrintable(error));
+    RecordSource list;
+    list.setDatabaseName(catalogue);
+    list.setRecordSource(u"select * from syohin"_s);
+    QVERIFY(list.refresh());
+    const QString before = list.text(Field::syohin_mei);
+    QVERIFY(list.setText(Field::syohin_mei, u"停止中の変更"_s));
+
     // Stopped: a Japanese message with the server's reason, then connected again once it is back.
     admin.reset();
     QVERIFY(runScript({u"pause"_s, state}));
+    QCOMPARE(list.update().code(), ErrorCode::WriteFailed);
+    QVERIFY2(list.status().message().startsWith(u"変更を保存できませんでした: postgresql://"_s)
+                 && list.status().message().contains(u"サーバーとの接続が切れました"_s),
+             qPrintable(list.status().message()));
+    QVERIFY(list.hasPendingEdits());
+    list.cancelUpdate();
+    QCOMPARE(list.refresh().code(), ErrorCode::ReadFailed);
+    QVERIFY2(list.status().message().startsWith(u"サーバー"_s), qPrintable(list.status().message()));
     QVERIFY(!session->exec("SELECT 1").ok());
     QVERIFY2(session->errorString().startsWith(u"サーバー"_s) && session->errorString().contains(u"127.0.0.1"_s)
                  && !session->lastReason().isEmpty(),
@@ -274,6 +292,9 @@ void tst_ServerCatalogue::serverGoesAway()
     QVERIFY(runScript({u"resume"_s, state}));
     QVERIFY2(session->exec("SELECT 1").ok(), qPrintable(session->errorString()));
     QVERIFY(session->usesTls());
+    // Nothing of the refused edit was stored; the list works again from its next action.
+    QVERIFY2(list.refresh(), qPrintable(list.status().message()));
+    QCOMPARE(list.text(Field::syohin_mei), before);
 }
 
 void tst_ServerCatalogue::copyBothWays()
