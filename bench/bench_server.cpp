@@ -5,7 +5,6 @@
 //   bench_server <catalogue file> <server address of a copy of it> [runs]
 // tools/bench.sh starts a throwaway server and copies the catalogue there first.
 #include "engine/records/recordsource.h"
-#include "engine/statements/statement.h"
 #include "engine/server/servercatalogue.h"
 
 #include "benchsupport.h"
@@ -73,19 +72,20 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QString address = catalogue->address();
-    const TableInfo &syohin = *Server::Catalogue::table(u"syohin");
     const Server::Result middle = catalogue->session().exec(
         "SELECT trim_scale(syohin_jan)::text FROM syohin WHERE syohin_id = (SELECT max(syohin_id) / 2 FROM syohin)");
     const QString jan = middle.rows() == 1 ? middle.text(0, 0) : u"0"_s;
 
-    // The keys a refresh reads: parse, compile, run through the cursor.
-    std::vector<std::int64_t> keys;
+    // A window's record source on the server: a refresh parses, compiles, reads the keys
+    // through a cursor and the first row.
+    RecordSource server;
+    server.setDatabaseName(address);
+    std::size_t selected = 0;
     const auto refresh = [&](const QString &text) {
-        keys.clear();
-        const auto statement = parseStatement(text);
-        QString compileError;
-        const auto query = statement ? Server::Catalogue::compile(*statement, syohin, &compileError) : std::nullopt;
-        return query && catalogue->selectKeys(syohin, *query, &keys);
+        server.setRecordSource(text);
+        const bool ok = server.refresh().ok();
+        selected = std::size_t(server.recordCount());
+        return ok;
     };
 
     struct Case
@@ -109,7 +109,7 @@ int main(int argc, char *argv[])
         bool ok = true;
         const double ours = timeMs([&] { ok = refresh(c.statement) && ok; }, runs);
         const double psql = psqlMs(address, c.psqlQuery, runs);
-        out() << c.name << ": " << keys.size() << " rows, refresh " << QString::number(ours, 'f', 2) << " ms, psql "
+        out() << c.name << ": " << selected << " rows, refresh " << QString::number(ours, 'f', 2) << " ms, psql "
               << QString::number(psql, 'f', 2) << " ms, ratio " << QString::number(psql > 0 ? ours / psql : 0, 'f', 2)
               << '\n';
         verdict.check(ok && psql >= 0, c.name + u" refresh succeeded"_s);
@@ -127,7 +127,7 @@ int main(int argc, char *argv[])
     out() << "name *コーラ* on the file: " << source.recordCount() << " rows, " << QString::number(fileScan, 'f', 2)
           << " ms; on the server " << QString::number(serverName, 'f', 2) << " ms, "
           << QString::number(serverName > 0 ? fileScan / serverName : 0, 'f', 1) << "x faster\n";
-    verdict.check(fileOk && std::size_t(source.recordCount()) == keys.size(), u"file and server select the same rows"_s);
+    verdict.check(fileOk && std::size_t(source.recordCount()) == selected, u"file and server select the same rows"_s);
     verdict.check(serverName * 5 <= fileScan, u"name pattern at least 5x faster than the file's scan"_s);
 
     const qint64 before = residentKb();
@@ -136,16 +136,20 @@ int main(int argc, char *argv[])
     const bool all = refresh(u"select * from syohin where syohin_JAN<>-99"_s);
     const double refreshAll = double(timer.nsecsElapsed()) / 1e6;
     const qint64 held = residentKb() - before;
+    // The first screen: 40 rows of the list as a grid shows them, cell by cell.
     timer.restart();
-    std::vector<Server::StoredRow> rows;
-    const std::vector<std::int64_t> firstKeys(keys.begin(), keys.begin() + std::min<std::size_t>(40, keys.size()));
-    const bool screen = catalogue->readRows(syohin, firstKeys, &rows);
+    int shown = 0;
+    for (int row = 0; row < std::min(40, server.rowCount()); ++row) {
+        for (int column = 0; column < server.columnCount(); ++column)
+            shown += server.data(server.index(row, column)).isValid() ? 1 : 0;
+    }
     const double firstScreen = double(timer.nsecsElapsed()) / 1e6;
-    out() << "all products: " << keys.size() << " rows, refresh " << QString::number(refreshAll, 'f', 1)
-          << " ms, held in " << held / 1024 << " MB more resident memory; first screen (" << rows.size()
-          << " rows) " << QString::number(firstScreen, 'f', 2) << " ms\n";
-    verdict.check(all && keys.size() >= 1000000, u"all-products refresh succeeded"_s);
+    const bool screen = shown > 0 && server.rowCount() >= 40;
+    out() << "all products: " << selected << " rows, refresh " << QString::number(refreshAll, 'f', 1)
+          << " ms, held in " << held / 1024 << " MB more resident memory; first screen (40 rows) "
+          << QString::number(firstScreen, 'f', 2) << " ms\n";
+    verdict.check(all && selected >= 1000000, u"all-products refresh succeeded"_s);
     verdict.check(held < 64 * 1024, u"1,000,000-row result held in under 64 MB"_s);
-    verdict.check(screen && rows.size() == 40 && firstScreen < 100.0, u"first screen read in under 100 ms"_s);
+    verdict.check(screen && firstScreen < 100.0, u"first screen read in under 100 ms"_s);
     return verdict.finish();
 }
