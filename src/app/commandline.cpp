@@ -161,9 +161,14 @@ Request parse(const QStringList &arguments)
         request.error = usage(u"カタログの名前が空です。"_s);
     } else {
         // A file name is made absolute now: an installed program then works in the user's
-        // data folder. A server address stays as given.
+        // data folder. A server address takes the form the title shows, without any
+        // password written into it (the server asks for it).
         const QString &name = positional.constFirst();
-        request.catalogue = Server::isAddress(name) ? name : QFileInfo(name).absoluteFilePath();
+        QString error;
+        request.catalogue = Server::isAddress(name) ? Server::normalAddress(name, &error)
+                                                    : QFileInfo(name).absoluteFilePath();
+        if (request.catalogue.isEmpty())
+            request.error = usage(error);
     }
     return request;
 }

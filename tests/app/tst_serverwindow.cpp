@@ -4,6 +4,7 @@
 #include "pgtestserver.h"
 #include "testsupport.h"
 
+#include "app/commandline.h"
 #include "app/filemenu.h"
 #include "engine/records/currentcatalogue.h"
 #include "engine/records/recordsource.h"
@@ -73,6 +74,12 @@ void tst_ServerWindow::dialogAddress()
     ServerDialog dialog;
     dialog.setParts(parts[0], parts[1], parts[2], parts[3]);
     QCOMPARE(dialog.address(), address);
+    // The same address given on the command line opens the same catalogue, or is refused.
+    if (Server::isAddress(parts[0])) {
+        const auto request = CommandLine::parse({u"merchalog"_s, parts[0]});
+        QCOMPARE(request.catalogue, address);
+        QCOMPARE(request.error.isEmpty(), !address.isEmpty());
+    }
 }
 
 void tst_ServerWindow::menuOpensServerAndSavesBackup()
