@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything, makes a catalogue of 1,000,000 products and one of 3,000,000 (once each;
 # kept in build/), runs the search, CSV-export and CSV-import benchmarks beside the sqlite3
-# shell, and an export of the large catalogue while a second program stores products.
+# shell, an export of the large catalogue while a second program stores products, and the
+# searches on a copy of the 1,000,000-product catalogue on a throwaway PostgreSQL server
+# beside psql.
 case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,4 +23,15 @@ build/bench/bench_search "$catalogue" 5 || status=1
 build/bench/bench_csv "$catalogue" 3 || status=1
 build/bench/bench_import "$catalogue" 3 || status=1
 build/bench/bench_concurrent "$large" || status=1
+
+server_state=$(mktemp /tmp/merchalog-bench-pg.XXXXXX)
+trap 'bash tools/pgserver.sh stop "$server_state"' EXIT
+bash tools/pgserver.sh start "$server_state"
+socket=$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$(sed -n 1p "$server_state")")
+address="postgresql://postgres@$socket:$(sed -n 2p "$server_state")/postgres"
+echo "Copying $catalogue to the server..."
+started=$SECONDS
+build/app/merchalog copy --replace "$catalogue" "$address"
+echo "copy took $((SECONDS - started)) s"
+build/bench/bench_server "$catalogue" "$address" 5 || status=1
 exit $status

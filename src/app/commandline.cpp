@@ -1,7 +1,8 @@
 #include "app/commandline.h"
 
 #include "app/csvcommands.h"
-
+#include "engine/server/cataloguetransfer.h"
+#include "engine/server/session.h"
 #include "windows/help/versioninfo.h"
 
 #include <QCommandLineParser>
@@ -9,6 +10,8 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -17,6 +20,8 @@ namespace Merchalog::CommandLine {
 namespace {
 
 constexpr int usageError = 2;
+
+QString usage(const QString &reason);
 
 int showHelp(const QStringList &, QTextStream &out, QTextStream &)
 {
@@ -29,6 +34,56 @@ int showVersion(const QStringList &, QTextStream &out, QTextStream &)
     out << VersionInfo::name << ' ' << VersionInfo::version << '\n'
         << VersionInfo::notice << '\n'
         << VersionInfo::address << '\n';
+    return 0;
+}
+
+// Asks for a server's password on the terminal, as psql does, without showing what is typed.
+std::optional<QString> terminalPassword(const QString &address)
+{
+    FILE *terminal = std::fopen("/dev/tty", "r+");
+    if (!terminal)
+        return std::nullopt;
+    const QByteArray prompt = u"%1 のパスワード: "_s.arg(address).toLocal8Bit();
+    std::fputs(prompt.constData(), terminal);
+    std::fflush(terminal);
+    termios saved{};
+    const bool quiet = tcgetattr(fileno(terminal), &saved) == 0;
+    if (quiet) {
+        termios hidden = saved;
+        hidden.c_lflag &= tcflag_t(~ECHO);
+        tcsetattr(fileno(terminal), TCSAFLUSH, &hidden);
+    }
+    char line[1024];
+    const bool read = std::fgets(line, sizeof line, terminal) != nullptr;
+    if (quiet)
+        tcsetattr(fileno(terminal), TCSAFLUSH, &saved);
+    std::fputs("\n", terminal);
+    std::fclose(terminal);
+    if (!read)
+        return std::nullopt;
+    QString password = QString::fromLocal8Bit(line);
+    while (password.endsWith(u'\n') || password.endsWith(u'\r'))
+        password.chop(1);
+    std::fill(std::begin(line), std::end(line), '\0');
+    return password;
+}
+
+int copyCatalogue(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QStringList sides = arguments;
+    const bool replace = sides.removeAll(u"--replace"_s) > 0;
+    if (sides.size() != 2) {
+        err << "merchalog: " << usage(u"copy にはコピー元とコピー先を一つずつ指定してください。"_s) << '\n';
+        return usageError;
+    }
+    Server::setPasswordPrompt(terminalPassword);
+    Server::CopyCount count;
+    QString error;
+    if (!Server::copyCatalogue(sides.at(0), sides.at(1), replace, &count, &error)) {
+        err << "merchalog: " << error << '\n';
+        return 1;
+    }
+    out << u"商品 %1 件、取引先 %2 件をコピーしました。"_s.arg(count.products).arg(count.suppliers) << '\n';
     return 0;
 }
 
@@ -62,6 +117,9 @@ const QList<Command> &commands()
          u"メイン画面の検索と同じ条件で商品を探し、「CSV形式保存」と同じ形式の\n"
          "CSV ファイルに書き出します。条件を指定しないときは、すべての商品を書き出します。"_s,
          2, -1, exportCsv},
+        {u"copy"_s, {}, u"[--replace] コピー元 コピー先"_s,
+         u"カタログを丸ごとコピーします。どちらもファイルかサーバーのアドレス（postgresql://…）で、すでにカタログのあるコピー先は --replace を付けたときだけ置き換えます。"_s,
+         2, 3, copyCatalogue},
     };
     return table;
 }
@@ -116,8 +174,15 @@ Request parse(const QStringList &arguments)
     } else if (positional.constFirst().isEmpty()) {
         request.error = usage(u"カタログの名前が空です。"_s);
     } else {
-        // Made absolute now: an installed program then works in the user's data folder.
-        request.catalogue = QFileInfo(positional.constFirst()).absoluteFilePath();
+        // A file name is made absolute now: an installed program then works in the user's
+        // data folder. A server address takes the form the title shows, without any
+        // password written into it (the server asks for it).
+        const QString &name = positional.constFirst();
+        QString error;
+        request.catalogue = Server::isAddress(name) ? Server::normalAddress(name, &error)
+                                                    : QFileInfo(name).absoluteFilePath();
+        if (request.catalogue.isEmpty())
+            request.error = usage(error);
     }
     return request;
 }

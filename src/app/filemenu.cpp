@@ -3,6 +3,8 @@
 #include "engine/files/csvwriter.h"
 #include "engine/records/currentcatalogue.h"
 #include "engine/records/recordsource.h"
+#include "engine/server/cataloguetransfer.h"
+#include "engine/server/session.h"
 #include "engine/sqlite/cataloguecopy.h"
 #include "engine/sqlite/writeguard.h"
 #include "engine/statements/statementtexts.h"
@@ -12,6 +14,7 @@
 #include "ui/workprogress.h"
 #include "windows/files/importpreview.h"
 #include "windows/files/newdatabase.h"
+#include "windows/files/serverdialog.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -52,6 +55,8 @@ public:
             return std::nullopt;
         return dialog.selectedFiles().constFirst();
     }
+
+    std::optional<QString> serverAddress(QWidget *parent) override { return ServerDialog::ask(parent); }
 
     std::optional<QString> saveFileName(QWidget *parent, const QString &fileName, const QString &filter,
                                         bool confirmOverwrite) override
@@ -175,6 +180,22 @@ void FileMenu::openCatalogue()
     switchCatalogue(*chosen, QString(SqlText::emptyProductView));
 }
 
+void FileMenu::openServerCatalogue()
+{
+    if (!m_dialogs)
+        return;
+    const std::optional<QString> chosen = m_dialogs->serverAddress(m_mainWindow);
+    if (!chosen)
+        return;
+    if (chosen->isEmpty()) {
+        showMessage(m_mainWindow, u"サーバーのアドレスを読めません。サーバー、ポート、データベース、ユーザーを確かめてください。"_s);
+        return;
+    }
+    if (!storePendingEdits())
+        return;
+    switchCatalogue(*chosen, QString(SqlText::emptyProductView));
+}
+
 void FileMenu::saveAs()
 {
     if (m_catalogueFileName.isEmpty()) {
@@ -183,11 +204,26 @@ void FileMenu::saveAs()
     }
     if (!m_dialogs)
         return;
-    const std::optional<QString> chosen = m_dialogs->saveFileName(m_mainWindow, m_catalogueFileName, catalogueFilter, true);
+    const QString current = m_data1->databaseName();
+    const bool fromServer = Server::isAddress(current);
+    const QString offered = Server::isAddress(m_catalogueFileName) ? catalogueWildcard : m_catalogueFileName;
+    const std::optional<QString> chosen = m_dialogs->saveFileName(m_mainWindow, offered, catalogueFilter, true);
     if (!chosen || chosen->isEmpty())
         return;
+    if (fromServer) {
+        // A backup of the server catalogue as it stands: the server stays current. The dialog
+        // asked before an existing file was chosen.
+        if (!storePendingEdits())
+            return;
+        QString error;
+        if (!Server::copyCatalogue(current, *chosen, true, nullptr, &error)) {
+            showMessage(m_mainWindow, error);
+            return;
+        }
+        Q_EMIT statusMessage(u"サーバーのカタログをファイルに保存しました: %1"_s.arg(QDir::toNativeSeparators(*chosen)));
+        return;
+    }
     m_catalogueFileName = *chosen;
-    const QString current = m_data1->databaseName();
     if (isSameFile(*chosen, current))
         return;
     if (!storePendingEdits())

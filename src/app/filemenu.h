@@ -41,7 +41,10 @@ public:
 
     void newDatabase();           // 新規データベース作成: shows (or raises) NewDataBase
     void openCatalogue();         // 開く
-    void saveAs();                // 名前を付けて保存
+    void openServerCatalogue();   // サーバーのカタログを開く
+    // 名前を付けて保存: a file catalogue is copied and the copy becomes current; a server
+    // catalogue is copied into a file (a backup) and stays current.
+    void saveAs();
     void exportCsv();             // CSV形式保存
     // CSV取込: asks for a file and whether it holds products or suppliers, previews the
     // import and stores it; the imported products then make the product list.

@@ -3,6 +3,7 @@
 #include "app/startfolder.h"
 #include "app/syohin_main.h"
 #include "ui/windowlook.h"
+#include "windows/files/serverdialog.h"
 #include "windows/help/versioninfo.h"
 
 #include <QApplication>
@@ -55,6 +56,8 @@ int main(int argc, char *argv[])
     const QString folderProblem = prepareWritableFolder();
 
     Syohin_Main window;
+    // A server that demands a password asks the user for it over the main window.
+    installPasswordPrompt(&window);
     // Shown first, so that the start-up guide opens in front of it.
     window.show();
     window.startUp();

@@ -4,6 +4,7 @@
 #include "app/filemenu.h"
 #include "engine/records/currentcatalogue.h"
 #include "engine/records/recordsource.h"
+#include "engine/server/session.h"
 #include "engine/sqlite/cataloguecopy.h"
 #include "engine/sqlite/connection.h"
 #include "engine/statements/searchtext.h"
@@ -161,6 +162,8 @@ void Syohin_Main::setUpMenus()
     };
     connect(m_ui->mnufileNew, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->newDatabase(); }));
     connect(m_ui->mnufileOpen, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->openCatalogue(); }));
+    connect(m_ui->mnufileOpenServer, &QAction::triggered, this,
+            withGridEditFinished([](FileMenu *menu) { menu->openServerCatalogue(); }));
     connect(m_ui->mnufileSave, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->saveAs(); }));
     connect(m_ui->mnufileCSV, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->exportCsv(); }));
     connect(m_ui->mnufileImport, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->importCsv(); }));
@@ -208,7 +211,8 @@ void Syohin_Main::startUp()
 
 void Syohin_Main::openAtStart(const QString &path)
 {
-    if (const Status readable = Connection::check(path); !readable) {
+    // A server catalogue is checked as it opens.
+    if (const Status readable = Server::isAddress(path) ? Status() : Connection::check(path); !readable) {
         statusBar()->showMessage(readable.message());
         return;
     }

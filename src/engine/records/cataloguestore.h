@@ -89,7 +89,8 @@ public:
     virtual Result<WriteOutcome> remove(const TableInfo &table, Bookmark key, const QByteArray &expected) = 0;
 };
 
-// Opens the catalogue a record source names: today a catalogue file (see Connection). Fails
+// Opens the catalogue a record source names: a catalogue file (see Connection) or a server
+// address (postgresql://…, see ServerStore). Fails
 // with one of the codes isOpenFailure() tells.
 Result<std::shared_ptr<CatalogueStore>> openCatalogueStore(const QString &name);
 

@@ -422,6 +422,13 @@ const Row &RecordSource::cachedRow(int index) const
         return m_blank;
     if (const Row *cached = m_rows.values(key))
         return *cached;
+    // A row about to be shown brings the rows after it, a page at a time: a list scrolled on
+    // a server catalogue costs one exchange per page, not one per row.
+    readPage(index);
+    if (m_rows.isGone(key))
+        return m_blank;
+    if (const Row *cached = m_rows.values(key))
+        return *cached;
     const auto read = m_store->readRow(*m_table, key);
     if (!read)
         return m_blank; // read again when next shown
@@ -430,6 +437,28 @@ const Row &RecordSource::cachedRow(int index) const
         return m_blank;
     }
     return m_rows.keep(key, std::move((*read)->values));
+}
+
+void RecordSource::readPage(int index) const
+{
+    constexpr std::size_t pageRows = 64;
+    const std::span<const Bookmark> all(m_rows.keys());
+    const std::span<const Bookmark> keys = all.subspan(std::size_t(index),
+                                                       std::min(pageRows, all.size() - std::size_t(index)));
+    std::vector<Row> rows;
+    std::vector<Bookmark> gone;
+    const auto read = m_store->readSlice(*m_table, keys, m_rows.isSorted(), &rows, &gone);
+    if (!read)
+        return; // read row by row instead
+    auto row = rows.begin();
+    for (const Bookmark key : keys.first(*read)) {
+        if (std::find(gone.begin(), gone.end(), key) != gone.end())
+            noteGone(key);
+        else if (row != rows.end() && !m_rows.values(key) && !m_rows.isGone(key))
+            m_rows.keep(key, std::move(*row++));
+        else if (row != rows.end())
+            ++row;
+    }
 }
 
 void RecordSource::noteGone(Bookmark key) const

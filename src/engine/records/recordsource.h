@@ -190,6 +190,8 @@ private:
     Status conflict(const WriteOutcome &outcome, bool deletion);
     void readCurrent() const;
     const Row &cachedRow(int index) const;
+    // Reads the rows from index on, a page of them, into the cache.
+    void readPage(int index) const;
     void setCurrent(int row);
     void noteGone(Bookmark key) const;
     void postDrop() const;

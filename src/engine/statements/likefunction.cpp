@@ -451,6 +451,102 @@ bool LikePattern::matchesUtf8(const char *text, int length) const
     return d->matchFolded(foldIntoBuffer(Utf8Reader(text, length), size_t(std::max(length, 0))));
 }
 
+namespace {
+
+// One character of a regular expression: ASCII letters and digits as themselves, every other
+// character as a fixed-length escape, so that nothing in it is ever read as an operator.
+void appendRegexCharacter(QString &out, char32_t c)
+{
+    if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
+        out += QChar(char16_t(c));
+        return;
+    }
+    if (c <= 0xFFFF)
+        out += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+    else
+        out += QStringLiteral("\\U%1").arg(uint(c), 8, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+LikePattern::SqlForms LikePattern::sqlForms() const
+{
+    SqlForms forms;
+    const auto &tokens = d->tokens;
+    bool exactInLike = true;
+    for (const auto &token : tokens) {
+        switch (token.kind) {
+        case Impl::Kind::Literal:
+            if (token.literal == u'%' || token.literal == u'_' || token.literal == u'\\')
+                forms.like += u'\\';
+            appendUtf16(forms.like, token.literal);
+            break;
+        case Impl::Kind::AnyOne:
+            forms.like += u'_';
+            break;
+        case Impl::Kind::Digit:
+        case Impl::Kind::Set:
+            forms.like += u'_';
+            exactInLike = false;
+            break;
+        case Impl::Kind::AnyRun:
+            forms.like += u'%';
+            break;
+        }
+    }
+    if (exactInLike)
+        return forms;
+
+    QString &regex = forms.regex;
+    if (tokens.empty() || tokens.front().kind != Impl::Kind::AnyRun)
+        regex += u'^';
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const auto &token = tokens[i];
+        switch (token.kind) {
+        case Impl::Kind::Literal:
+            appendRegexCharacter(regex, token.literal);
+            break;
+        case Impl::Kind::AnyOne:
+            regex += u'.';
+            break;
+        case Impl::Kind::Digit:
+            regex += QLatin1StringView("[0-9]");
+            break;
+        case Impl::Kind::Set: {
+            QString list;
+            for (unsigned r = token.setBegin; r < token.setEnd; ++r) {
+                const auto [low, high] = d->ranges[r];
+                if (low > high)
+                    continue; // a range written high to low holds nothing
+                appendRegexCharacter(list, low);
+                if (high != low) {
+                    list += u'-';
+                    appendRegexCharacter(list, high);
+                }
+            }
+            if (list.isEmpty()) {
+                // Nothing listed: a negated list takes any character, a plain one none.
+                if (!token.negated) {
+                    forms.never = true;
+                    return forms;
+                }
+                regex += u'.';
+            } else {
+                regex += (token.negated ? QLatin1StringView("[^") : QLatin1StringView("[")) + list + u']';
+            }
+            break;
+        }
+        case Impl::Kind::AnyRun:
+            if (i != 0 && i + 1 != tokens.size())
+                regex += QLatin1StringView(".*");
+            break;
+        }
+    }
+    if (tokens.empty() || tokens.back().kind != Impl::Kind::AnyRun)
+        regex += u'$';
+    return forms;
+}
+
 QString foldForComparison(QStringView text)
 {
     const std::u32string_view folded = foldIntoBuffer(Utf16Reader(text), size_t(text.size()));

@@ -25,6 +25,19 @@ public:
     // The same on UTF-8 text as SQLite hands it over.
     bool matchesUtf8(const char *text, int length) const;
 
+    // The pattern for a database that holds the folded text itself (foldForComparison) and
+    // compares it character by character: like is a LIKE pattern (a backslash escapes) that every
+    // matching text matches; where "#" or "[...]" make that too loose, regex is a POSIX
+    // regular expression that matches exactly the texts this pattern matches (empty when
+    // like alone is exact). never: no text matches at all.
+    struct SqlForms
+    {
+        QString like;
+        QString regex;
+        bool never = false;
+    };
+    SqlForms sqlForms() const;
+
     LikePattern(const LikePattern &);
     LikePattern &operator=(const LikePattern &);
     LikePattern(LikePattern &&) noexcept;

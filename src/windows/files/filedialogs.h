@@ -24,6 +24,13 @@ public:
                                                 const QString &filter, bool confirmOverwrite) = 0;
     // The printer set-up dialog for printer; returns false when cancelled.
     virtual bool printerSetup(QWidget *parent, QPrinter *printer) = 0;
+    // The server dialog (see ServerDialog); returns the address chosen (empty when it cannot
+    // be read), or nullopt when cancelled.
+    virtual std::optional<QString> serverAddress(QWidget *parent)
+    {
+        Q_UNUSED(parent);
+        return std::nullopt;
+    }
 };
 
 // Qt's own dialogs.
