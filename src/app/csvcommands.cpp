@@ -5,6 +5,7 @@
 #include "engine/statements/statementtexts.h"
 #include "engine/csv/csvimport.h"
 #include "engine/files/csvwriter.h"
+#include "engine/server/session.h"
 #include "engine/statements/searchtext.h"
 
 #include <QDir>
@@ -79,10 +80,18 @@ int failure(QTextStream &err, const QString &reason)
     return failed;
 }
 
-// The catalogue named on the command line, made absolute; an empty string after saying why
-// it is not a catalogue.
+// The catalogue named on the command line: a file made absolute, or a server address in the
+// form the program shows (never with a password); an empty string after saying why it is not
+// a catalogue.
 QString catalogueArgument(const QString &name, QTextStream &err)
 {
+    if (Server::isAddress(name)) {
+        QString error;
+        const QString address = Server::normalAddress(name, &error);
+        if (address.isEmpty())
+            failure(err, error);
+        return address;
+    }
     const QString path = QFileInfo(name).absoluteFilePath();
     if (const Status checked = Connection::check(path); !checked) {
         failure(err, checked.message());

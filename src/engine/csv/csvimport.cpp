@@ -8,6 +8,7 @@
 #include "engine/files/csvformat.h"
 #include "engine/csv/csvreader.h"
 #include "engine/csv/keyset.h"
+#include "engine/server/session.h"
 
 #include <QDir>
 #include <QFile>
@@ -632,6 +633,13 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
         return fileFailure(ErrorCode::ReadFailed, Failed::readingFile, m_fileName, reason);
     };
     const auto cancelled = [] { return Status(ErrorCode::Cancelled, {}); };
+
+    // The import reads and writes the catalogue file directly, in one transaction; a server
+    // catalogue is refused before anything is read rather than taken for a missing file.
+    if (Server::isAddress(m_catalogue))
+        return Status(ErrorCode::WriteFailed,
+                      u"サーバーのカタログ %1 には CSV ファイルを取り込めません。ファイルのカタログに取り込んでください。"_s
+                          .arg(Server::normalAddress(m_catalogue)));
 
     // The file and its header line.
     QFile file(m_fileName);
