@@ -9,16 +9,11 @@
 #include "app/syohin_main.h"
 #include "engine/records/recordsource.h"
 #include "ui/appfolder.h"
-#include "windows/files/newdatabase.h"
 #include "windows/help/howtosetting.h"
 
 #include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
-#include <QLabel>
-#include <QMenu>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStatusBar>
@@ -42,7 +37,6 @@ private Q_SLOTS:
     void parse();
     void commandsNeedNoDisplay_data();
     void commandsNeedNoDisplay();
-    void standardDialogsSpeakJapanese_data();
     void standardDialogsSpeakJapanese();
     void catalogueAtStart_data();
     void catalogueAtStart();
@@ -136,41 +130,15 @@ void TestDesktop::commandsNeedNoDisplay()
     }
 }
 
-void TestDesktop::standardDialogsSpeakJapanese_data()
-{
-    QTest::addColumn<QString>("dialog");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("message box") << u"message box"_s << u"キャンセル"_s;
-    QTest::newRow("open") << u"open"_s << u"開く(&O)"_s;
-    QTest::newRow("printer set-up") << u"printer"_s << u"オプション(&O) >>"_s;
-    QTest::newRow("text field menu") << u"menu"_s << u"貼り付け(&P)"_s;
-}
-
 void TestDesktop::standardDialogsSpeakJapanese()
 {
-    QFETCH(QString, dialog);
-    QFETCH(QString, text);
-
-    QPrinter printer;
-    QLineEdit field;
-    QFileDialog files;
-    files.setAcceptMode(QFileDialog::AcceptOpen);
     QMessageBox box(QMessageBox::NoIcon, u"Merchalog"_s, u"?"_s, QMessageBox::Ok | QMessageBox::Cancel);
-    QPrintDialog printDialog(&printer);
-    const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
-    QWidget *widget = dialog == u"message box" ? static_cast<QWidget *>(&box)
-                    : dialog == u"open"        ? static_cast<QWidget *>(&files)
-                    : dialog == u"printer"     ? static_cast<QWidget *>(&printDialog)
-                                               : menu.get();
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), u"キャンセル"_s);
+    QFileDialog files;
     QStringList texts;
-    for (const auto *button : widget->findChildren<QAbstractButton *>())
+    for (const auto *button : files.findChildren<QAbstractButton *>())
         texts << button->text();
-    for (const auto *label : widget->findChildren<QLabel *>())
-        texts << label->text();
-    for (const auto *action : widget->actions())
-        texts << action->text().section(u'\t', 0, 0);
-    QVERIFY2(texts.contains(text), qPrintable(texts.join(u" | ")));
+    QVERIFY2(texts.contains(u"開く(&O)"_s), qPrintable(texts.join(u" | ")));
 }
 
 void TestDesktop::catalogueAtStart_data()

@@ -140,6 +140,7 @@ void TestWriteFailures::writeIsRefusedWithMessage()
     const QString text = catcher.lastText();
     const QString reason = cause == u"busy" ? u"使用中"_s : cause == u"moved" ? u"移動または削除"_s : u"書き込みが許されていません"_s;
     QVERIFY2(text.contains(QDir::toNativeSeparators(m_folder->catalogue())) && text.contains(reason), qPrintable(text));
+    QVERIFY(!window.endsWith(u"deletion"_s) || text.startsWith(u"削除できませんでした: "_s));
     QCOMPARE(text.contains(u"入力した内容はそのまま残っています。"_s), cause == u"busy" && !window.endsWith(u"deletion"_s));
     QCOMPARE(querySql(path, u"select * from torihiki"_s), before);
     QCOMPARE(productsIn(path), productsBefore);
