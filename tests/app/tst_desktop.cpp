@@ -1,13 +1,10 @@
-// The program on a desktop: its command line, Qt's standard dialogs in Japanese, a catalogue
-// named at start, and where an installed or read-only program keeps the files it writes.
+// The program on a desktop: its command line, Qt's standard dialogs in Japanese, and where an
+// installed or read-only program keeps the files it writes.
 #include "windowsupport.h"
 
 #include "app/commandline.h"
 #include "app/dialoglanguage.h"
-#include "app/filemenu.h"
 #include "app/startfolder.h"
-#include "app/syohin_main.h"
-#include "engine/records/recordsource.h"
 #include "ui/appfolder.h"
 #include "windows/help/howtosetting.h"
 
@@ -16,7 +13,6 @@
 #include <QFileDialog>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QStatusBar>
 #include <QTest>
 
 #include <unistd.h>
@@ -38,8 +34,6 @@ private Q_SLOTS:
     void commandsNeedNoDisplay_data();
     void commandsNeedNoDisplay();
     void standardDialogsSpeakJapanese();
-    void catalogueAtStart_data();
-    void catalogueAtStart();
     void writableFolder_data();
     void writableFolder();
 
@@ -139,45 +133,6 @@ void TestDesktop::standardDialogsSpeakJapanese()
     for (const auto *button : files.findChildren<QAbstractButton *>())
         texts << button->text();
     QVERIFY2(texts.contains(u"開く(&O)"_s), qPrintable(texts.join(u" | ")));
-}
-
-void TestDesktop::catalogueAtStart_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("status"); // what the status bar says, in part; empty: nothing
-
-    QTest::newRow("catalogue") << u"catalogue"_s << QString();
-    QTest::newRow("missing") << u"missing"_s << u"ファイルが見つかりません"_s;
-    QTest::newRow("not a catalogue") << u"text"_s << u"商品管理のデータベースファイルではありません"_s;
-}
-
-void TestDesktop::catalogueAtStart()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, status);
-
-    TestFolder folder;
-    QVERIFY(folder.isValid());
-    const QString path = folder.filePath(u"given.mdb"_s);
-    if (file == u"catalogue") {
-        QVERIFY(makeCatalogue(path));
-        QVERIFY(insertProduct(path, {.mei = u"りんご"_s}));
-    } else if (file == u"text") {
-        QVERIFY(writeFile(path, "not a catalogue\n"));
-    }
-    Syohin_Main window;
-    window.startUp();
-    window.openAtStart(path);
-
-    // Opened as 開く opens: the title by the title rule, an empty list, Save as offers it.
-    const QString current = status.isEmpty() ? path : u"database.mdb"_s;
-    QCOMPARE(window.windowTitle(), u"Merchalog - "_s + current);
-    QCOMPARE(window.data1()->databaseName(), current);
-    QCOMPARE(window.fileMenu()->catalogueFileName(), current);
-    QCOMPARE(window.data1()->recordCount(), 0);
-    const QString message = window.statusBar()->currentMessage();
-    QVERIFY2(status.isEmpty() ? message.isEmpty() : message.contains(status) && message.contains(path),
-             qPrintable(message));
 }
 
 void TestDesktop::writableFolder_data()

@@ -1,5 +1,5 @@
 // The main window: start-up, searching, the detail panel and grid, every command that leaves
-// the current product, and the other windows it opens.
+// the current product, every window's write refused, and the other windows it opens.
 #include "mainwindow.h"
 #include "scripteddialogs.h"
 #include "windowsupport.h"
@@ -7,6 +7,7 @@
 #include "app/syohin_main.h"
 #include "engine/records/currentcatalogue.h"
 #include "engine/records/recordsource.h"
+#include "engine/sqlite/connection.h"
 #include "engine/statements/statementtexts.h"
 #include "windows/files/newdatabase.h"
 #include "windows/help/howtomerch.h"
@@ -21,9 +22,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
+
+#include <sqlite3.h>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
@@ -64,6 +69,8 @@ private Q_SLOTS:
     void leavingTheRecord_data();
     void leavingTheRecord();
     void deletion();
+    void writeRefused_data();
+    void writeRefused();
     void windowsFollowCurrentCatalogue_data();
     void windowsFollowCurrentCatalogue();
     void otherWindowsOpenOnce();
@@ -136,36 +143,53 @@ QString TestSyohinMain::storedMaster(const QString &name) const
 void TestSyohinMain::startUp_data()
 {
     QTest::addColumn<QByteArray>("howto"); // null: no howto.num
-    QTest::addColumn<bool>("catalogue");
+    QTest::addColumn<QString>("start");    // the catalogue at start: "database.mdb", "none", or one given:
+                                           // "given" catalogue, "given missing", "given text"
     QTest::addColumn<bool>("guide");
+    QTest::addColumn<QString>("status");   // what the status bar says, in part; empty: nothing
 
     // The file's forms are read by HowtoSetting (tst_help); these follow them to the window.
-    QTest::newRow("0 then more lines") << "0\r\n1\r\n"_ba << true << true;
-    QTest::newRow("1") << "1\r\n"_ba << true << false;
-    QTest::newRow("missing") << QByteArray() << true << false;
+    QTest::newRow("0 then more lines") << "0\r\n1\r\n"_ba << u"database.mdb"_s << true << QString();
+    QTest::newRow("1") << "1\r\n"_ba << u"database.mdb"_s << false << QString();
+    QTest::newRow("no howto.num") << QByteArray() << u"database.mdb"_s << false << QString();
     // Without its catalogue the start ends early: no guide, only the status bar tells.
-    QTest::newRow("no catalogue") << "0"_ba << false << false;
+    QTest::newRow("no catalogue") << "0"_ba << u"none"_s << false << u"database.mdb"_s;
+    // A catalogue named on the command line opens as 開く opens it, once the start is done.
+    QTest::newRow("given") << "1"_ba << u"given"_s << false << QString();
+    QTest::newRow("given missing") << "1"_ba << u"given missing"_s << false << u"ファイルが見つかりません"_s;
+    QTest::newRow("given text") << "1"_ba << u"given text"_s << false << u"商品管理のデータベースファイルではありません"_s;
 }
 
 void TestSyohinMain::startUp()
 {
     QFETCH(QByteArray, howto);
-    QFETCH(bool, catalogue);
+    QFETCH(QString, start);
     QFETCH(bool, guide);
+    QFETCH(QString, status);
 
-    if (!catalogue)
+    if (start == u"none")
         QVERIFY(QFile::remove(m_db));
     if (!howto.isNull())
         QVERIFY(writeFile(m_folder->filePath(u"howto.num"_s), howto));
+    const QString given = m_folder->filePath(u"given.mdb"_s);
+    if (start == u"given")
+        QVERIFY(makeCatalogue(given));
+    else if (start == u"given text")
+        QVERIFY(writeFile(given, "not a catalogue\n"));
     ModalCatcher catcher;
     m_window = startMain();
+    if (start.startsWith(u"given"))
+        m_window->openAtStart(given);
+    const QString current = start == u"given" ? given : u"database.mdb"_s;
     QCOMPARE(m_window->startUpGuide() && m_window->startUpGuide()->isVisible(), guide);
-    QCOMPARE(m_window->windowTitle(), u"Merchalog - database.mdb"_s);
-    QCOMPARE(m_window->fileMenu()->catalogueFileName(), u"database.mdb"_s);
+    QCOMPARE(m_window->windowTitle(), u"Merchalog - "_s + current);
+    QCOMPARE(m_window->data1()->databaseName(), current);
+    QCOMPARE(m_window->fileMenu()->catalogueFileName(), current);
     QCOMPARE(grid()->model()->rowCount(), 0);
     QCOMPARE(fieldTexts(m_window.get(), 11), QStringList(11));
-    QCOMPARE(status().contains(u"database.mdb"_s), !catalogue);
-    QCOMPARE(QFile::exists(m_db), catalogue); // opening never creates the file
+    QVERIFY2(status.isEmpty() ? this->status().isEmpty() : this->status().contains(status), qPrintable(this->status()));
+    QCOMPARE(QFile::exists(m_db), start != u"none"); // opening never creates the file
+    QCOMPARE(QFile::exists(given), start == u"given" || start == u"given text");
     QCOMPARE(catcher.count(), 0);
 }
 
@@ -480,6 +504,93 @@ void TestSyohinMain::deletion()
     QCOMPARE(data1->editMode(), EditMode::None);
     QCOMPARE(sqlValue(m_db, u"select count(*) from syohin"_s).toInt(), 3);
     QCOMPARE(catcher.count(), 0);
+}
+
+void TestSyohinMain::writeRefused_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("cause"); // "immutable", "busy" (another program holds it) or "moved"
+
+    for (const QString &window : {u"product registration"_s, u"supplier registration"_s, u"supplier deletion"_s,
+                                  u"product edit"_s, u"product deletion"_s}) {
+        for (const QString &cause : {u"immutable"_s, u"busy"_s})
+            QTest::addRow("%s, %s", qPrintable(window), qPrintable(cause)) << window << cause;
+    }
+    QTest::newRow("product edit, moved") << u"product edit"_s << u"moved"_s;
+    QTest::newRow("product deletion, moved") << u"product deletion"_s << u"moved"_s;
+}
+
+void TestSyohinMain::writeRefused()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, cause);
+
+    QVERIFY(insertSupplier(m_db, {u"テスト商事"_s, u"東京"_s, u"03"_s, u"120"_s, u"100"_s}));
+    QVERIFY(start());
+    std::unique_ptr<QWidget> w;
+    QLineEdit *kept = nullptr; // a field that keeps what was typed or looked up
+    QString typed;
+    std::function<void()> run = [&] { click(pushButton(w.get(), u"Command1"_s)); };
+    if (window == u"product registration") {
+        w = std::make_unique<Newsyohin>();
+        typeAndEnter(lineEdit(w.get(), u"Text16"_s), u"120"_s);
+        fill(w.get(), {u"緑茶"_s, u"100"_s, u"90"_s, u"70"_s, u"4901234567894"_s, u"1001"_s, u"12"_s});
+        lineEdit(w.get(), u"Text14"_s)->setText(u"3"_s);
+        lineEdit(w.get(), u"Text15"_s)->setText(u"1"_s);
+        typed = u"緑茶"_s;
+    } else if (window == u"supplier registration") {
+        w = std::make_unique<NEWtorihiki>();
+        fill(w.get(), {u"山田物産"_s, u"大阪"_s, u"06"_s, u"130"_s, u"530"_s});
+        typed = u"山田物産"_s;
+    } else if (window == u"supplier deletion") {
+        w = std::make_unique<Deletetorihiki>();
+        typeAndEnter(lineEdit(w.get(), u"Text6"_s), u"120"_s);
+        typed = u"テスト商事"_s;
+    } else {
+        enter(u"SBumon_code"_s, u"3"_s);
+        kept = edit(window == u"product edit" ? u"Text2"_s : u"Text1"_s);
+        typed = window == u"product edit" ? u"500"_s : u"りんごジュース"_s;
+        overtype(kept, typed);
+        run = [&] { window == u"product edit" ? clickRow(1) : trigger(u"mnusyohinDelete"_s); };
+    }
+    if (!kept)
+        kept = lineEdit(w.get(), u"Text1"_s);
+
+    // Immutable holds even against root (our CI runs as root, where permissions are not enforced).
+    QString path = m_db;
+    const auto before = querySql(path, u"select * from torihiki"_s);
+    const auto productsBefore = productsIn(path);
+    sqlite3 *other = nullptr;
+    const auto restore = qScopeGuard([&] {
+        sqlite3_close(other);
+        if (cause == u"immutable")
+            QProcess::execute(u"chattr"_s, {u"-i"_s, m_db});
+    });
+    if (cause == u"immutable" && QProcess::execute(u"chattr"_s, {u"+i"_s, path}) != 0)
+        QSKIP("this file system cannot write-protect a file against root (no chattr +i)");
+    if (cause == u"busy") {
+        QCOMPARE(sqlite3_open_v2(path.toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_busy_timeout((*Connection::open(path))->handle(), 10);
+    } else if (cause == u"moved") {
+        QVERIFY(QFile::rename(path, path + u".moved"_s));
+        path += u".moved"_s;
+    }
+    ModalCatcher catcher;
+    run();
+    sqlite3_close(std::exchange(other, nullptr));
+    QTRY_COMPARE(catcher.count(), 1);
+    QCOMPARE(catcher.seen().constFirst().title, u"Merchalog"_s);
+    // The message names the catalogue that refused the change and why; a busy one also says
+    // that what was typed is kept, where something was typed.
+    const QString text = catcher.lastText();
+    const QString reason = cause == u"busy" ? u"使用中"_s : cause == u"moved" ? u"移動または削除"_s : u"書き込みが許されていません"_s;
+    QVERIFY2(text.contains(QDir::toNativeSeparators(m_db)) && text.contains(reason), qPrintable(text));
+    QVERIFY(!window.endsWith(u"deletion"_s) || text.startsWith(u"削除できませんでした: "_s));
+    QCOMPARE(text.contains(u"入力した内容はそのまま残っています。"_s), cause == u"busy" && !window.endsWith(u"deletion"_s));
+    QCOMPARE(querySql(path, u"select * from torihiki"_s), before);
+    QCOMPARE(productsIn(path), productsBefore);
+    QCOMPARE(kept->text(), typed);
 }
 
 void TestSyohinMain::windowsFollowCurrentCatalogue_data()
