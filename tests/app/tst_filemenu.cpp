@@ -57,11 +57,8 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void addMdbExtension_data();
-    void addMdbExtension();
-    void createCopiesTemplateAndSwitches();
-    void createRefused_data();
-    void createRefused();
+    void create_data();
+    void create();
     void open();
     void openUnreadable_data();
     void openUnreadable();
@@ -141,57 +138,18 @@ void TestFileMenu::verifyStillOnStart()
     QCOMPARE(m_data1->recordCount(), 2);
 }
 
-void TestFileMenu::addMdbExtension_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("plain") << u"shop"_s << u"shop.mdb"_s;
-    QTest::newRow("with mdb") << u"shop.mdb"_s << u"shop.mdb"_s;
-    QTest::newRow("upper case MDB") << u"shop.MDB"_s << u"shop.MDB.mdb"_s;
-    QTest::newRow("mdb alone") << u"mdb"_s << u"mdb"_s;
-    QTest::newRow("blanks kept") << u" shop "_s << u" shop .mdb"_s;
-}
-
-void TestFileMenu::addMdbExtension()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, name);
-    QCOMPARE(NewDataBase::AddMdbExtension(typed), name);
-}
-
-void TestFileMenu::createCopiesTemplateAndSwitches()
-{
-    // An open window raises; Cancel discards it, and the next opening starts empty.
-    m_files->newDatabase();
-    QPointer<NewDataBase> first = m_files->newDataBaseWindow();
-    lineEdit(first, u"Text1"_s)->setText(u"途中"_s);
-    m_files->newDatabase();
-    QCOMPARE(m_files->newDataBaseWindow(), first.data());
-    click(pushButton(first, u"Command2"_s));
-    flushDeletes();
-    QVERIFY(!first);
-    m_files->newDatabase();
-    QVERIFY(lineEdit(m_files->newDataBaseWindow(), u"Text1"_s)->text().isEmpty());
-
-    ModalCatcher catcher;
-    const QPointer<NewDataBase> window = createNamed(u"shop"_s);
-    const QString created = m_appFolder + u"/shop.mdb"_s;
-    QCOMPARE(catcher.count(), 0);
-    QVERIFY(!window);
-    QCOMPARE(readFile(created), readFile(m_template));
-    QCOMPARE(CurrentCatalogue::instance().databaseName(), created);
-    QCOMPARE(m_data1->databaseName(), created);
-    QCOMPARE(m_files->catalogueFileName(), created);
-    QCOMPARE(listedNames(m_data1), QStringList{u"見本商品"_s}); // the reserved row is not listed
-}
-
-void TestFileMenu::createRefused_data()
+void TestFileMenu::create_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("message"); // what the one message box says, in part
+    QTest::addColumn<QString>("result"); // the file made in the application folder (…mdb), or part of the one message
     QTest::addColumn<bool>("windowStays");
 
+    QTest::newRow("plain") << QString() << u"shop"_s << u"shop.mdb"_s << false;
+    QTest::newRow("with mdb") << QString() << u"shop.mdb"_s << u"shop.mdb"_s << false;
+    QTest::newRow("upper case MDB") << QString() << u"shop.MDB"_s << u"shop.MDB.mdb"_s << false;
+    QTest::newRow("mdb alone") << QString() << u"mdb"_s << u"mdb"_s << false;
+    QTest::newRow("blanks kept") << QString() << u" shop "_s << u" shop .mdb"_s << false;
     const QString exists = u"そのファイルはすでに存在しています"_s;
     const QString folder = u"ファイル名に「/」「\\」は使えません。また「.」「..」は名前にできません。"_s;
     QTest::newRow("empty name") << QString() << QString() << u"ファイル名を入力してください"_s << true;
@@ -205,11 +163,11 @@ void TestFileMenu::createRefused_data()
     QTest::newRow("no template") << u"no template"_s << u"shop"_s << u"database.dft が見つかりません"_s << true;
 }
 
-void TestFileMenu::createRefused()
+void TestFileMenu::create()
 {
     QFETCH(QString, setup);
     QFETCH(QString, typed);
-    QFETCH(QString, message);
+    QFETCH(QString, result);
     QFETCH(bool, windowStays);
 
     const QString shop = m_appFolder + u"/shop.mdb"_s;
@@ -233,14 +191,31 @@ void TestFileMenu::createRefused()
 
     ModalCatcher catcher;
     const QPointer<NewDataBase> window = createNamed(typed);
-    QCOMPARE(catcher.count(), 1);
-    QVERIFY2(catcher.lastText().contains(message), qPrintable(catcher.lastText()));
     QCOMPARE(window && window->isVisible(), windowStays);
+    if (result.endsWith(u"mdb"_s)) {
+        // Made from the template, and every window's catalogue.
+        const QString created = m_appFolder + u'/' + result;
+        QCOMPARE(catcher.count(), 0);
+        QCOMPARE(readFile(created), readFile(m_template));
+        QCOMPARE(CurrentCatalogue::instance().databaseName(), created);
+        QCOMPARE(m_data1->databaseName(), created);
+        QCOMPARE(m_files->catalogueFileName(), created);
+        QCOMPARE(listedNames(m_data1), QStringList{u"見本商品"_s}); // the reserved row is not listed
+        return;
+    }
+    QCOMPARE(catcher.count(), 1);
+    QVERIFY2(catcher.lastText().contains(result), qPrintable(catcher.lastText()));
     QCOMPARE(snapshot(m_appFolder), before);
     QCOMPARE(snapshot(m_folder->path()), rootBefore);
     QVERIFY(!QFile::exists(u"/tmp/merchalog-evil.mdb"_s));
     QCOMPARE(m_data1->databaseName(), current);
     QCOMPARE(CurrentCatalogue::instance().databaseName(), current);
+    // Cancel discards a window that stays.
+    if (window) {
+        click(pushButton(window, u"Command2"_s));
+        flushDeletes();
+        QVERIFY(!window);
+    }
 }
 
 void TestFileMenu::open()
