@@ -85,6 +85,9 @@ private:
     void trigger(const QString &action) { Test::trigger(m_window.get(), action); }
     void clickRow(int row) { Test::clickRow(grid(), row); }
     QString storedMaster(const QString &name) const;
+    // Opens a window that writes (by its menu entry, unless open already) and fills it for
+    // one write, which its Command1 makes.
+    QWidget *prepareWrite(const QString &action, bool open = true);
 
     std::unique_ptr<TestFolder> m_folder;
     QString m_db;
@@ -506,18 +509,42 @@ void TestSyohinMain::deletion()
     QCOMPARE(catcher.count(), 0);
 }
 
+QWidget *TestSyohinMain::prepareWrite(const QString &action, bool open)
+{
+    if (open)
+        trigger(action);
+    if (auto *w = openWindow<Newsyohin>()) {
+        typeAndEnter(lineEdit(w, u"Text16"_s), u"120"_s);
+        fill(w, {u"緑茶"_s, u"100"_s, u"90"_s, u"70"_s, u"4901234567894"_s, u"1001"_s, u"12"_s});
+        lineEdit(w, u"Text14"_s)->setText(u"3"_s);
+        lineEdit(w, u"Text15"_s)->setText(u"1"_s);
+        return w;
+    }
+    if (auto *w = openWindow<NEWtorihiki>()) {
+        fill(w, {u"山田物産"_s, u"大阪"_s, u"06"_s, u"130"_s, u"530"_s});
+        return w;
+    }
+    QWidget *w = openWindow<Chagetorihiki>();
+    if (!w)
+        w = openWindow<Deletetorihiki>();
+    typeAndEnter(lineEdit(w, u"Text6"_s), u"120"_s);
+    if (action == u"mnutorihikiChange")
+        overtype(lineEdit(w, u"Text3"_s), u"000"_s);
+    return w;
+}
+
 void TestSyohinMain::writeRefused_data()
 {
-    QTest::addColumn<QString>("window");
-    QTest::addColumn<QString>("cause"); // "immutable", "busy" (another program holds it) or "moved"
+    QTest::addColumn<QString>("window"); // its menu entry, or the main window's "edit"
+    QTest::addColumn<QString>("cause");  // "immutable", "busy" (another program holds it) or "moved"
 
-    for (const QString &window : {u"product registration"_s, u"supplier registration"_s, u"supplier deletion"_s,
-                                  u"product edit"_s, u"product deletion"_s}) {
+    for (const QString &window : {u"mnusyohinNEW"_s, u"mnutorihikiNEW"_s, u"mnutorihikiDelete"_s, u"edit"_s,
+                                  u"mnusyohinDelete"_s}) {
         for (const QString &cause : {u"immutable"_s, u"busy"_s})
             QTest::addRow("%s, %s", qPrintable(window), qPrintable(cause)) << window << cause;
     }
-    QTest::newRow("product edit, moved") << u"product edit"_s << u"moved"_s;
-    QTest::newRow("product deletion, moved") << u"product deletion"_s << u"moved"_s;
+    QTest::newRow("edit, moved") << u"edit"_s << u"moved"_s;
+    QTest::newRow("mnusyohinDelete, moved") << u"mnusyohinDelete"_s << u"moved"_s;
 }
 
 void TestSyohinMain::writeRefused()
@@ -527,34 +554,20 @@ void TestSyohinMain::writeRefused()
 
     QVERIFY(insertSupplier(m_db, {u"テスト商事"_s, u"東京"_s, u"03"_s, u"120"_s, u"100"_s}));
     QVERIFY(start());
-    std::unique_ptr<QWidget> w;
+    const bool deletion = window.endsWith(u"Delete"_s);
     QLineEdit *kept = nullptr; // a field that keeps what was typed or looked up
-    QString typed;
-    std::function<void()> run = [&] { click(pushButton(w.get(), u"Command1"_s)); };
-    if (window == u"product registration") {
-        w = std::make_unique<Newsyohin>();
-        typeAndEnter(lineEdit(w.get(), u"Text16"_s), u"120"_s);
-        fill(w.get(), {u"緑茶"_s, u"100"_s, u"90"_s, u"70"_s, u"4901234567894"_s, u"1001"_s, u"12"_s});
-        lineEdit(w.get(), u"Text14"_s)->setText(u"3"_s);
-        lineEdit(w.get(), u"Text15"_s)->setText(u"1"_s);
-        typed = u"緑茶"_s;
-    } else if (window == u"supplier registration") {
-        w = std::make_unique<NEWtorihiki>();
-        fill(w.get(), {u"山田物産"_s, u"大阪"_s, u"06"_s, u"130"_s, u"530"_s});
-        typed = u"山田物産"_s;
-    } else if (window == u"supplier deletion") {
-        w = std::make_unique<Deletetorihiki>();
-        typeAndEnter(lineEdit(w.get(), u"Text6"_s), u"120"_s);
-        typed = u"テスト商事"_s;
-    } else {
+    std::function<void()> run;
+    if (window == u"edit" || window == u"mnusyohinDelete") {
         enter(u"SBumon_code"_s, u"3"_s);
-        kept = edit(window == u"product edit" ? u"Text2"_s : u"Text1"_s);
-        typed = window == u"product edit" ? u"500"_s : u"りんごジュース"_s;
-        overtype(kept, typed);
-        run = [&] { window == u"product edit" ? clickRow(1) : trigger(u"mnusyohinDelete"_s); };
+        kept = edit(window == u"edit" ? u"Text2"_s : u"Text1"_s);
+        overtype(kept, window == u"edit" ? u"500"_s : kept->text());
+        run = [this, window] { window == u"edit" ? clickRow(1) : trigger(window); };
+    } else {
+        QWidget *w = prepareWrite(window);
+        kept = lineEdit(w, u"Text1"_s);
+        run = [w] { click(pushButton(w, u"Command1"_s)); };
     }
-    if (!kept)
-        kept = lineEdit(w.get(), u"Text1"_s);
+    const QString typed = kept->text();
 
     // Immutable holds even against root (our CI runs as root, where permissions are not enforced).
     QString path = m_db;
@@ -586,8 +599,8 @@ void TestSyohinMain::writeRefused()
     const QString text = catcher.lastText();
     const QString reason = cause == u"busy" ? u"使用中"_s : cause == u"moved" ? u"移動または削除"_s : u"書き込みが許されていません"_s;
     QVERIFY2(text.contains(QDir::toNativeSeparators(m_db)) && text.contains(reason), qPrintable(text));
-    QVERIFY(!window.endsWith(u"deletion"_s) || text.startsWith(u"削除できませんでした: "_s));
-    QCOMPARE(text.contains(u"入力した内容はそのまま残っています。"_s), cause == u"busy" && !window.endsWith(u"deletion"_s));
+    QVERIFY(!deletion || text.startsWith(u"削除できませんでした: "_s));
+    QCOMPARE(text.contains(u"入力した内容はそのまま残っています。"_s), cause == u"busy" && !deletion);
     QCOMPARE(querySql(path, u"select * from torihiki"_s), before);
     QCOMPARE(productsIn(path), productsBefore);
     QCOMPARE(kept->text(), typed);
@@ -596,17 +609,24 @@ void TestSyohinMain::writeRefused()
 void TestSyohinMain::windowsFollowCurrentCatalogue_data()
 {
     QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("query"); // on the catalogue opened, after the window's write: 1
     QTest::addColumn<bool>("openedBefore"); // the window was open when the catalogue changed
 
-    for (const QString &window : {u"mnusyohinNEW"_s, u"mnutorihikiNEW"_s, u"mnutorihikiChange"_s, u"mnutorihikiDelete"_s}) {
-        QTest::addRow("%s, opened before", qPrintable(window)) << window << true;
-        QTest::addRow("%s, opened after", qPrintable(window)) << window << false;
+    const QStringList windows{u"mnusyohinNEW"_s, u"mnutorihikiNEW"_s, u"mnutorihikiChange"_s, u"mnutorihikiDelete"_s};
+    const QStringList queries{u"select count(*) from syohin where syohin_torihiki = '新世界商事'"_s,
+                              u"select count(*) = 2 from torihiki"_s,
+                              u"select count(*) from torihiki where torihiki_tel = '000'"_s,
+                              u"select count(*) = 0 from torihiki"_s};
+    for (int i = 0; i < windows.size(); ++i) {
+        QTest::addRow("%s, opened before", qPrintable(windows[i])) << windows[i] << queries[i] << true;
+        QTest::addRow("%s, opened after", qPrintable(windows[i])) << windows[i] << queries[i] << false;
     }
 }
 
 void TestSyohinMain::windowsFollowCurrentCatalogue()
 {
     QFETCH(QString, window);
+    QFETCH(QString, query);
     QFETCH(bool, openedBefore);
 
     const QString other = m_folder->makeCatalogue(u"other.mdb"_s);
@@ -619,36 +639,11 @@ void TestSyohinMain::windowsFollowCurrentCatalogue()
     m_dialogs->answers.push_back(other);
     trigger(u"mnufileOpen"_s);
     QCOMPARE(CurrentCatalogue::instance().databaseName(), other);
-    if (!openedBefore)
-        trigger(window);
 
     ModalCatcher catcher;
-    if (auto *w = openWindow<Newsyohin>()) {
-        typeAndEnter(lineEdit(w, u"Text16"_s), u"120"_s);
-        QCOMPARE(lineEdit(w, u"Text8"_s)->text(), u"新世界商事"_s);
-        fill(w, {u"緑茶"_s, u"100"_s, u"90"_s, u"70"_s, u"4901234567894"_s, u"1001"_s, u"12"_s});
-        lineEdit(w, u"Text14"_s)->setText(u"3"_s);
-        lineEdit(w, u"Text15"_s)->setText(u"1"_s);
-        click(pushButton(w, u"Command1"_s));
-        QCOMPARE(productsIn(other).size(), 1);
-    } else if (auto *w = openWindow<NEWtorihiki>()) {
-        fill(w, {u"山田物産"_s, u"大阪"_s, u"06"_s, u"130"_s, u"530"_s});
-        click(pushButton(w, u"Command1"_s));
-        QCOMPARE(suppliersIn(other).size(), 2);
-    } else if (auto *w = openWindow<Chagetorihiki>()) {
-        typeAndEnter(lineEdit(w, u"Text6"_s), u"120"_s);
-        QCOMPARE(lineEdit(w, u"Text1"_s)->text(), u"新世界商事"_s);
-        overtype(lineEdit(w, u"Text3"_s), u"000"_s);
-        click(pushButton(w, u"Command1"_s));
-        QCOMPARE(suppliersIn(other).value(0).value(2).toString(), u"000"_s);
-    } else if (auto *w = openWindow<Deletetorihiki>()) {
-        typeAndEnter(lineEdit(w, u"Text6"_s), u"120"_s);
-        click(pushButton(w, u"Command1"_s));
-        QVERIFY(suppliersIn(other).isEmpty());
-    } else {
-        QFAIL("no window opened");
-    }
+    click(pushButton(prepareWrite(window, !openedBefore), u"Command1"_s));
     QCOMPARE(catcher.count(), 0);
+    QCOMPARE(sqlValue(other, query).toInt(), 1);
     QCOMPARE(querySql(m_db, u"select * from torihiki"_s), before);
     QCOMPARE(productsIn(m_db).size(), 5);
 }
