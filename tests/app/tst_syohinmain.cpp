@@ -491,6 +491,7 @@ void TestSyohinMain::deletion()
     trigger(u"mnusyohinDelete"_s);
     // The deleted row leaves the list; nothing is current, so a second press does nothing.
     QCOMPARE(names(), QStringList{u"りんごジュース"_s});
+    QTRY_COMPARE(status(), u"1件"_s); // the search's count follows
     QVERIFY(!m_window->data1()->hasCurrentRecord());
     QCOMPARE(edit(u"Text1"_s)->text(), QString());
     trigger(u"mnusyohinDelete"_s);
