@@ -9,6 +9,7 @@ packages=(
     build-essential cmake pkg-config ccache
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libsqlite3-dev sqlite3
+    mdbtools mdbtools-dev
     xvfb xauth xdotool imagemagick poppler-utils
     fonts-ipafont-gothic
     clang libclang-rt-14-dev

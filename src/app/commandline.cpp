@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "engine/jet/jetchild.h"
 #include "help/versioninfo.h"
 
 #include <QCommandLineParser>
@@ -30,6 +31,12 @@ int showVersion(const QStringList &, QTextStream &out, QTextStream &)
     return 0;
 }
 
+// Reads an Access file for the program, which runs it as a child process: see JetChild.
+int readJet(const QStringList &arguments, QTextStream &, QTextStream &)
+{
+    return JetChild::run(arguments.constFirst(), arguments.mid(1), stdout);
+}
+
 QString usage(const QString &reason)
 {
     return reason + u"（使い方は merchalog --help で表示します）"_s;
@@ -47,6 +54,7 @@ const QList<Command> &commands()
     static const QList<Command> table = {
         {u"--help"_s, u"-h"_s, {}, u"この説明を表示して終了します。"_s, 0, 0, showHelp},
         {u"--version"_s, u"-v"_s, {}, u"名前、バージョンと製造情報を表示して終了します。"_s, 0, 0, showVersion},
+        {u"read-jet"_s, {}, {}, {}, 1, -1, readJet, true},
     };
     return table;
 }
@@ -152,6 +160,8 @@ QString helpText()
     QString optionLines;
     QString commandLines;
     for (const Command &command : commands()) {
+        if (command.hidden)
+            continue;
         if (command.isOption()) {
             const QString names = command.shortName.isEmpty() ? command.name
                                                                : command.shortName + u", "_s + command.name;
