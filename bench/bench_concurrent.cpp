@@ -4,10 +4,11 @@
 //
 //   bench_concurrent <catalogue>
 // Make the catalogue with: generate_catalogue <catalogue> 3000000
-#include "catalogue/currentcatalogue.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
-#include "files/csvwriter.h"
+#include "engine/files/csvwriter.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/sqlite/sqlitestore.h"
+#include "engine/statements/statementtexts.h"
 
 #include "benchsupport.h"
 
@@ -57,7 +58,7 @@ int runWriter(const QString &path, const QString &stopFile)
         const qint64 start = now();
         QElapsedTimer timer;
         timer.start();
-        const bool ok = syohin.update();
+        const bool ok = syohin.update().ok();
         lines << "write " << start << ' ' << QString::number(double(timer.nsecsElapsed()) / 1e6, 'f', 2) << ' '
               << (ok ? 1 : 0) << Qt::endl;
         if (!ok)
@@ -121,7 +122,7 @@ int main(int argc, char *argv[])
     RecordSource source;
     source.setRecordSource(QString(SqlText::allProducts));
     if (!source.refresh()) {
-        QTextStream(stderr) << "cannot read " << path << ": " << source.errorString() << '\n';
+        QTextStream(stderr) << "cannot read " << path << ": " << source.status().message() << '\n';
         return 1;
     }
 
@@ -136,9 +137,9 @@ int main(int argc, char *argv[])
     }
 
     // Each export follows a second of writes with nothing else going on.
-    const auto exportOnce = [&](bool oneTransaction, Span *span, CsvResult *result) {
+    const auto exportOnce = [&](bool oneTransaction, Span *span, Result<CsvSummary> *result) {
         QThread::msleep(1000);
-        sqlite3 *db = source.connection()->handle();
+        sqlite3 *db = static_cast<SqliteStore *>(source.store())->connection()->handle();
         if (oneTransaction)
             sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         span->from = now();
@@ -149,7 +150,8 @@ int main(int argc, char *argv[])
     };
     const Span alone{0, now() + 1000};
     Span sliced{}, held{};
-    CsvResult slicedResult, heldResult;
+    Result<CsvSummary> slicedResult = Status(ErrorCode::ReadFailed, u"not run"_s);
+    Result<CsvSummary> heldResult = slicedResult;
     exportOnce(false, &sliced, &slicedResult);
     exportOnce(true, &held, &heldResult);
     QThread::msleep(500);
@@ -171,7 +173,7 @@ int main(int argc, char *argv[])
     }
 
     out() << "catalogue " << path << '\n'
-          << "export of " << slicedResult.rows << " rows in " << (sliced.to - sliced.from)
+          << "export of " << (slicedResult ? slicedResult->rows : 0) << " rows in " << (sliced.to - sliced.from)
           << " ms, read in slices; a second program storing products meanwhile:\n";
     int failedAlone = 0, failedSliced = 0, failedHeld = 0;
     summarise("before the export", writes, alone, &failedAlone);
@@ -180,7 +182,7 @@ int main(int argc, char *argv[])
     summarise("during that export", writes, held, &failedHeld);
 
     Bench::Verdict verdict;
-    verdict.check(slicedResult.ok, u"export succeeded"_s);
+    verdict.check(slicedResult.ok(), u"export succeeded"_s);
     verdict.check(failedSliced == 0, u"no write failed during the export"_s);
     verdict.check(longest <= 250, u"no write waited more than 250 ms during the export"_s);
     return verdict.finish();

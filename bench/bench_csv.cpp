@@ -3,10 +3,10 @@
 //
 //   bench_csv <catalogue> [runs]
 // Make the catalogue with: generate_catalogue <catalogue> 1000000
-#include "catalogue/currentcatalogue.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
-#include "files/csvwriter.h"
+#include "engine/files/csvwriter.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/statements/statementtexts.h"
 
 #include "benchsupport.h"
 
@@ -63,12 +63,12 @@ int main(int argc, char *argv[])
     RecordSource source;
     source.setRecordSource(QString(SqlText::allProducts));
     if (!source.refresh()) {
-        QTextStream(stderr) << "cannot read " << path << ": " << source.errorString() << '\n';
+        QTextStream(stderr) << "cannot read " << path << ": " << source.status().message() << '\n';
         return 1;
     }
     const qint64 peakBefore = peakResidentKb();
 
-    CsvResult result;
+    Result<CsvSummary> result = Status(ErrorCode::ReadFailed, u"not run"_s);
     const double ours = timeMs([&] { result = exportProductCsv(source, ourFile); }, runs);
     const qint64 peakGrowth = peakResidentKb() - peakBefore;
 
@@ -81,14 +81,14 @@ int main(int argc, char *argv[])
 
     const double ratio = shell > 0 ? ours / shell : 0;
     out() << "catalogue " << path << ", median of " << runs << " runs\n"
-        << "export: " << result.rows << " rows, " << QFileInfo(ourFile).size() / 1024 << " KB in "
+        << "export: " << (result ? result->rows : 0) << " rows, " << QFileInfo(ourFile).size() / 1024 << " KB in "
         << QString::number(ours, 'f', 1) << " ms; peak memory grew " << peakGrowth / 1024 << " MB\n"
         << "sqlite3 -csv: " << QFileInfo(shellFile).size() / 1024 << " KB in " << QString::number(shell, 'f', 1)
         << " ms\n"
         << "ratio " << QString::number(ratio, 'f', 2) << '\n';
 
     Bench::Verdict verdict;
-    verdict.check(result.ok, u"export succeeded"_s);
+    verdict.check(result.ok(), u"export succeeded"_s);
     verdict.check(ratio <= 2.0, u"within 2x of the shell"_s);
     verdict.check(peakGrowth < 64 * 1024, u"rows not held in memory (peak grew under 64 MB)"_s);
     return verdict.finish();

@@ -3,8 +3,8 @@
 //
 //   bench_search <catalogue> [runs]
 // Make the catalogue with: generate_catalogue <catalogue> 1000000
-#include "catalogue/number.h"
-#include "catalogue/recordsource.h"
+#include "engine/kinds/number.h"
+#include "engine/records/recordsource.h"
 
 #include "benchsupport.h"
 
@@ -121,7 +121,7 @@ int main(int argc, char *argv[])
     source.setRecordSource(u"select * from syohin where syohin_JAN<>-99"_s);
     QElapsedTimer timer;
     timer.start();
-    const bool all = source.refresh();
+    const bool all = source.refresh().ok();
     const double refreshAll = double(timer.nsecsElapsed()) / 1e6;
     const qint64 held = residentKb() - before;
     timer.restart();

@@ -2,8 +2,8 @@
 // arguments always give the same file, so benchmarks and the sample catalogue are repeatable.
 //
 //   generate_catalogue <path> [products] [suppliers] [departments] [seed]
-#include "catalogue/connection.h"
-#include "catalogue/number.h"
+#include "engine/kinds/number.h"
+#include "engine/sqlite/connection.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -128,9 +128,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    QString error;
-    if (!Merchalog::createCatalogueFile(path, &error)) {
-        QTextStream(stderr) << "generate_catalogue: " << error << '\n';
+    if (const auto created = Merchalog::createCatalogueFile(path); !created) {
+        QTextStream(stderr) << "generate_catalogue: " << created.message() << '\n';
         return 1;
     }
     sqlite3 *db = nullptr;

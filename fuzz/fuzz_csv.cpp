@@ -5,7 +5,7 @@
 //
 // The first input byte chooses the check; the rest is read as UTF-16 code units.
 
-#include "files/csvformat.h"
+#include "engine/files/csvformat.h"
 
 #include "fuzzcheck.h"
 

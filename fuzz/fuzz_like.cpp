@@ -2,7 +2,7 @@
 // folded by a second, table-free folding built on Qt's Unicode data. The input is the pattern,
 // a line feed, and the text. Run with -timeout so that a slow match counts as a failure.
 
-#include "catalogue/likefunction.h"
+#include "engine/statements/likefunction.h"
 
 #include "fuzzcheck.h"
 

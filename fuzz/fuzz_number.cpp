@@ -1,8 +1,8 @@
 // Number conversion never crashes, agrees with a plainly written decimal reference, and every
 // converted value writes back to text that converts to the same value.
 
-#include "catalogue/number.h"
-#include "catalogue/sqltexts.h"
+#include "engine/kinds/number.h"
+#include "engine/statements/statementtexts.h"
 
 #include "fuzzcheck.h"
 

@@ -1,8 +1,8 @@
 // The statement parser never crashes; what it accepts writes back to text that parses to the
 // same statement, and what it refuses comes with a message.
 
-#include "catalogue/likefunction.h"
-#include "catalogue/statement.h"
+#include "engine/statements/likefunction.h"
+#include "engine/statements/statement.h"
 
 #include "fuzzcheck.h"
 
@@ -31,13 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
 
-    QString error;
-    const auto statement = parseStatement(text, &error);
+    const auto statement = parseStatement(text);
     if (!statement) {
-        FUZZ_CHECK(!error.isEmpty(), text);
+        FUZZ_CHECK(!statement.status().message().isEmpty(), text);
         return 0;
     }
-    FUZZ_CHECK(error.isEmpty(), text);
+    FUZZ_CHECK(statement.status().ok(), text);
     FUZZ_CHECK(isIdentifier(statement->table), text);
     FUZZ_CHECK(!text.contains(QChar(0)), text);
     for (const Condition &condition : statement->conditions) {
@@ -49,9 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     }
 
     const QString written = writeStatement(*statement);
-    QString writtenError;
-    const auto again = parseStatement(written, &writtenError);
-    FUZZ_CHECK(again.has_value(), written + QStringLiteral(" : ") + writtenError);
+    const auto again = parseStatement(written);
+    FUZZ_CHECK(again.ok(), written + QStringLiteral(" : ") + again.status().message());
     FUZZ_CHECK(*again == *statement, text + QStringLiteral(" => ") + written);
     FUZZ_CHECK(writeStatement(*again) == written, written);
 

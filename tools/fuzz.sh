@@ -21,7 +21,7 @@ build=$root/build-fuzz
 bash "$root/tools/setup.sh"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DMERCHALOG_FUZZ=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMERCHALOG_WERROR="${MERCHALOG_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 
 # The longest input each target is given: long enough for every rule, short enough that the

@@ -1,6 +1,6 @@
 // Writes an empty catalogue (both tables, no rows) to the path given, which must not exist
 // yet: the template database.dft that new catalogues are copied from.
-#include "catalogue/connection.h"
+#include "engine/sqlite/connection.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -26,9 +26,8 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "make_template: " << path << " already exists; remove it first\n";
         return 1;
     }
-    QString error;
-    if (!Merchalog::createCatalogueFile(path, &error)) {
-        QTextStream(stderr) << "make_template: " << error << '\n';
+    if (const auto created = Merchalog::createCatalogueFile(path); !created) {
+        QTextStream(stderr) << "make_template: " << created.message() << '\n';
         return 1;
     }
     return 0;

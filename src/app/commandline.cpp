@@ -1,7 +1,7 @@
 #include "app/commandline.h"
 
 #include "engine/jet/jetchild.h"
-#include "help/versioninfo.h"
+#include "windows/help/versioninfo.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

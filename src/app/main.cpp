@@ -2,8 +2,8 @@
 #include "app/dialoglanguage.h"
 #include "app/startfolder.h"
 #include "app/syohin_main.h"
-#include "app/windowlook.h"
-#include "help/versioninfo.h"
+#include "ui/windowlook.h"
+#include "windows/help/versioninfo.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,8 +1,8 @@
 #include "app/startfolder.h"
 
-#include "catalogue/appfolder.h"
-#include "catalogue/currentcatalogue.h"
-#include "files/cataloguecopy.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/sqlite/cataloguecopy.h"
+#include "ui/appfolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,10 +27,9 @@ QString prepareWritableFolder()
 
     QString problem;
     const QString catalogue = AppFolder::writableFilePath(QString(CurrentCatalogue::startName));
-    QString error;
-    if (!pathExists(catalogue)
-        && !copyTemplateCatalogue(AppFolder::installedFilePath(u"database.dft"_s), catalogue, &error)) {
-        problem = u"%1 を作成できませんでした。%2"_s.arg(QDir::toNativeSeparators(catalogue), error);
+    if (!pathExists(catalogue)) {
+        if (const Status copied = copyTemplateCatalogue(AppFolder::installedFilePath(u"database.dft"_s), catalogue); !copied)
+            problem = copied.message();
     }
     if (!QDir::setCurrent(folder))
         return u"データフォルダー「%1」に移れません。"_s.arg(QDir::toNativeSeparators(folder));

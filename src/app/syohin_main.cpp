@@ -1,26 +1,27 @@
 #include "app/syohin_main.h"
 #include "ui_syohin_main.h"
 
-#include "app/fieldbinder.h"
-#include "app/messages.h"
-#include "app/windowlook.h"
-#include "catalogue/connection.h"
-#include "catalogue/currentcatalogue.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
-#include "files/cataloguecopy.h"
-#include "files/cataloguefiles.h"
-#include "files/newdatabase.h"
-#include "help/helphowto.h"
-#include "help/howtomerch.h"
-#include "help/howtosetting.h"
-#include "help/version.h"
-#include "products/newsyohin.h"
-#include "products/productdeletion.h"
-#include "search/searchtext.h"
-#include "suppliers/chagetorihiki.h"
-#include "suppliers/deletetorihiki.h"
-#include "suppliers/newtorihiki.h"
+#include "app/filemenu.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/sqlite/cataloguecopy.h"
+#include "engine/sqlite/connection.h"
+#include "engine/statements/searchtext.h"
+#include "engine/statements/statementtexts.h"
+#include "ui/fieldbinder.h"
+#include "ui/messages.h"
+#include "ui/raiseorcreate.h"
+#include "ui/windowlook.h"
+#include "windows/files/newdatabase.h"
+#include "windows/help/helphowto.h"
+#include "windows/help/howtomerch.h"
+#include "windows/help/howtosetting.h"
+#include "windows/help/version.h"
+#include "windows/products/newsyohin.h"
+#include "windows/products/productdeletion.h"
+#include "windows/suppliers/chagetorihiki.h"
+#include "windows/suppliers/deletetorihiki.h"
+#include "windows/suppliers/newtorihiki.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -48,7 +49,7 @@ Syohin_Main::Syohin_Main(QWidget *parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     m_binder = new FieldBinder(m_data1, this);
-    m_files = new CatalogueFiles(this, m_data1, m_binder, this);
+    m_fileMenu = new FileMenu(this, m_data1, m_binder, this);
 
     setUpGrid();
     setUpDetailPanel();
@@ -58,7 +59,7 @@ Syohin_Main::Syohin_Main(QWidget *parent)
     connect(m_ui->Search, &QLineEdit::returnPressed, this, &Syohin_Main::search);
     connect(&CurrentCatalogue::instance(), &CurrentCatalogue::databaseNameChanged, this,
             &Syohin_Main::updateTitle);
-    connect(m_files, &CatalogueFiles::statusMessage, this,
+    connect(m_fileMenu, &FileMenu::statusMessage, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
 }
 
@@ -145,19 +146,19 @@ void Syohin_Main::setUpMenus()
     }
 
     // An open cell editor hands over its text first, so a switch or an export sees it.
-    const auto withGridEditFinished = [this](void (CatalogueFiles::*command)()) {
+    const auto withGridEditFinished = [this](auto command) {
         return [this, command] {
             finishGridEdit();
-            (m_files->*command)();
+            command(m_fileMenu);
         };
     };
-    connect(m_ui->mnufileNew, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::newDatabase));
-    connect(m_ui->mnufileOpen, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::openCatalogue));
-    connect(m_ui->mnufileSave, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::saveAs));
-    connect(m_ui->mnufileCSV, &QAction::triggered, this, withGridEditFinished(&CatalogueFiles::exportCsv));
-    connect(m_ui->mnufilePrintPro, &QAction::triggered, m_files, &CatalogueFiles::printerSetup);
+    connect(m_ui->mnufileNew, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->newDatabase(); }));
+    connect(m_ui->mnufileOpen, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->openCatalogue(); }));
+    connect(m_ui->mnufileSave, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->saveAs(); }));
+    connect(m_ui->mnufileCSV, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->exportCsv(); }));
+    connect(m_ui->mnufilePrintPro, &QAction::triggered, m_fileMenu, &FileMenu::printerSetup);
     connect(m_ui->mnufilePrint, &QAction::triggered, this,
-            [this] { m_files->print(m_ui->centralwidget); });
+            [this] { m_fileMenu->print(m_ui->centralwidget); });
     connect(m_ui->mnufileExit, &QAction::triggered, this, &Syohin_Main::exitProgram);
 
     const struct {
@@ -173,41 +174,39 @@ void Syohin_Main::setUpMenus()
         connect(entry.action, &QAction::triggered, this, [this, mode] { setSearchMode(mode); });
     }
 
-    connect(m_ui->mnusyohinNEW, &QAction::triggered, this, [this] { showWindow(m_newsyohin); });
+    connect(m_ui->mnusyohinNEW, &QAction::triggered, this, [this] { raiseOrCreate(m_newsyohin); });
     connect(m_ui->mnusyohinDelete, &QAction::triggered, this, &Syohin_Main::deleteProduct);
-    connect(m_ui->mnutorihikiNEW, &QAction::triggered, this, [this] { showWindow(m_newtorihiki); });
+    connect(m_ui->mnutorihikiNEW, &QAction::triggered, this, [this] { raiseOrCreate(m_newtorihiki); });
     connect(m_ui->mnutorihikiChange, &QAction::triggered, this,
-            [this] { showWindow(m_chagetorihiki); });
+            [this] { raiseOrCreate(m_chagetorihiki); });
     connect(m_ui->mnutorihikiDelete, &QAction::triggered, this,
-            [this] { showWindow(m_deletetorihiki); });
-    connect(m_ui->mnuhelphowto, &QAction::triggered, this, [this] { showWindow(m_helphowto); });
-    connect(m_ui->mnuhelpVersion, &QAction::triggered, this, [this] { showWindow(m_version); });
+            [this] { raiseOrCreate(m_deletetorihiki); });
+    connect(m_ui->mnuhelphowto, &QAction::triggered, this, [this] { raiseOrCreate(m_helphowto); });
+    connect(m_ui->mnuhelpVersion, &QAction::triggered, this, [this] { raiseOrCreate(m_version); });
 }
 
 void Syohin_Main::startUp()
 {
     updateTitle();
-    m_files->setCatalogueFileName(m_data1->databaseName());
+    m_fileMenu->setCatalogueFileName(m_data1->databaseName());
     m_data1->setRecordSource(QString(SqlText::emptyProductView));
     if (!m_data1->refresh()) {
         reportRefreshFailure();
         return;
     }
     if (HowtoSetting::guideShownAtStart())
-        showWindow(m_howtomerch);
+        raiseOrCreate(m_howtomerch);
 }
 
 void Syohin_Main::openAtStart(const QString &path)
 {
-    QString detail;
-    const OpenError error = Connection::check(path, &detail);
-    if (error != OpenError::None) {
-        statusBar()->showMessage(openErrorMessage(error, path, detail));
+    if (const Status readable = Connection::check(path); !readable) {
+        statusBar()->showMessage(readable.message());
         return;
     }
     // A failure of the start-up catalogue no longer matters.
     statusBar()->clearMessage();
-    m_files->switchCatalogue(path, QString(SqlText::emptyProductView));
+    m_fileMenu->switchCatalogue(path, QString(SqlText::emptyProductView));
 }
 
 void Syohin_Main::updateTitle()
@@ -331,18 +330,13 @@ void Syohin_Main::reportRefreshFailure()
     // refresh is only noted in the status bar.
     if (m_binder->reportStoreFailure(this))
         return;
-    switch (m_data1->lastError()) {
-    case RecordSource::Error::OpenFailed:
-        // The reason names the file and what is wrong with it.
-        statusBar()->showMessage(m_data1->errorString());
-        break;
-    case RecordSource::Error::BadStatement:
+    const Status &status = m_data1->status();
+    if (isOpenFailure(status.code()))
+        statusBar()->showMessage(status.message()); // names the file and what is wrong with it
+    else if (status.code() == ErrorCode::BadStatement)
         statusBar()->showMessage(u"検索条件が正しくないため、検索できませんでした。"_s);
-        break;
-    default:
-        statusBar()->showMessage(u"検索できませんでした。%1"_s.arg(m_data1->errorString()));
-        break;
-    }
+    else
+        statusBar()->showMessage(u"検索できませんでした。%1"_s.arg(status.message()));
 }
 
 void Syohin_Main::closeOtherWindows()
@@ -355,26 +349,8 @@ void Syohin_Main::closeOtherWindows()
     delete m_newtorihiki.data();
     delete m_chagetorihiki.data();
     delete m_deletetorihiki.data();
-    if (m_files)
-        delete m_files->newDataBaseWindow();
-}
-
-template<class Window>
-Window *Syohin_Main::showWindow(QPointer<Window> &window)
-{
-    if (window) {
-        if (window->isMinimized())
-            window->showNormal();
-        window->show();
-        window->raise();
-        window->activateWindow();
-        return window;
-    }
-    // Independent windows: the main window stays usable, and each can go to the front.
-    window = new Window;
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
-    return window;
+    if (m_fileMenu)
+        delete m_fileMenu->newDataBaseWindow();
 }
 
 } // namespace Merchalog

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "search/searchmode.h"
+#include "engine/statements/searchmode.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -15,7 +15,7 @@ class Syohin_Main;
 
 namespace Merchalog {
 
-class CatalogueFiles;
+class FileMenu;
 class Chagetorihiki;
 class Deletetorihiki;
 class FieldBinder;
@@ -48,7 +48,7 @@ public:
     // The product list and detail panel's record source.
     RecordSource *data1() const { return m_data1; }
     FieldBinder *binder() const { return m_binder; }
-    CatalogueFiles *files() const { return m_files; }
+    FileMenu *fileMenu() const { return m_fileMenu; }
 
     // The other windows while they are open (null otherwise).
     HOWTOMERCH *startUpGuide() const;
@@ -79,16 +79,15 @@ private:
     void syncGridToCurrent();
     void reportRefreshFailure();
     void closeOtherWindows();
-    template<class Window>
-    Window *showWindow(QPointer<Window> &window);
 
     std::unique_ptr<Ui::Syohin_Main> m_ui;
     RecordSource *m_data1;
     FieldBinder *m_binder;
-    CatalogueFiles *m_files;
+    FileMenu *m_fileMenu;
     bool m_syncingGrid = false;
     bool m_exiting = false;
 
+    // Independent windows: the main window stays usable, and each can go to the front.
     QPointer<HOWTOMERCH> m_howtomerch;
     QPointer<HELPHOWTO> m_helphowto;
     QPointer<Version> m_version;

@@ -1,16 +1,16 @@
 // The program on a desktop: its command line, Qt's standard dialogs in Japanese, a catalogue
 // named at start, and where an installed or read-only program keeps the files it writes.
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include "app/commandline.h"
 #include "app/dialoglanguage.h"
+#include "app/filemenu.h"
 #include "app/startfolder.h"
 #include "app/syohin_main.h"
-#include "catalogue/appfolder.h"
-#include "catalogue/recordsource.h"
-#include "files/cataloguefiles.h"
-#include "files/newdatabase.h"
-#include "help/howtosetting.h"
+#include "engine/records/recordsource.h"
+#include "ui/appfolder.h"
+#include "windows/files/newdatabase.h"
+#include "windows/help/howtosetting.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -51,6 +51,7 @@ private Q_SLOTS:
 
 private:
     QString m_startFolder = QDir::currentPath();
+    QByteArray m_dataHome = qgetenv("XDG_DATA_HOME");
 };
 
 void TestDesktop::initTestCase()
@@ -62,7 +63,7 @@ void TestDesktop::initTestCase()
 void TestDesktop::cleanup()
 {
     AppFolder::setPathOverride({});
-    qunsetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", m_dataHome);
     QDir::setCurrent(m_startFolder);
 }
 
@@ -210,7 +211,7 @@ void TestDesktop::catalogueAtStart()
     const QString current = status.isEmpty() ? path : u"database.mdb"_s;
     QCOMPARE(window.windowTitle(), u"Merchalog - "_s + current);
     QCOMPARE(window.data1()->databaseName(), current);
-    QCOMPARE(window.files()->catalogueFileName(), current);
+    QCOMPARE(window.fileMenu()->catalogueFileName(), current);
     QCOMPARE(window.data1()->recordCount(), 0);
     const QString message = window.statusBar()->currentMessage();
     QVERIFY2(status.isEmpty() ? message.isEmpty() : message.contains(status) && message.contains(path),

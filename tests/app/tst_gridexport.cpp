@@ -1,11 +1,11 @@
 // A cell being edited in the grid when a file command starts: the command sees the typed text.
+#include "app/filemenu.h"
 #include "app/syohin_main.h"
-#include "catalogue/appfolder.h"
-#include "catalogue/currentcatalogue.h"
-#include "catalogue/recordsource.h"
-#include "files/cataloguefiles.h"
-#include "files/newdatabase.h"
-#include "testsupport.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "ui/appfolder.h"
+#include "windows/files/newdatabase.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -77,7 +77,7 @@ void TestGridExport::openCellEditIsExportedAndStored()
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     const QString csv = m_dir->filePath(u"out.csv"_s);
-    window.files()->setDialogs(std::make_unique<SaveTo>(csv));
+    window.fileMenu()->setDialogs(std::make_unique<SaveTo>(csv));
 
     auto *department = window.findChild<QLineEdit *>(u"SBumon_code"_s);
     department->setText(u"3"_s);

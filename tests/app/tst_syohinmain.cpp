@@ -1,13 +1,14 @@
-#include "testsupport.h"
+#include "mainwindow.h"
+#include "windowsupport.h"
 
+#include "app/filemenu.h"
 #include "app/syohin_main.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
-#include "files/cataloguefiles.h"
-#include "files/newdatabase.h"
-#include "help/helphowto.h"
-#include "help/howtomerch.h"
-#include "help/version.h"
+#include "engine/records/recordsource.h"
+#include "engine/statements/statementtexts.h"
+#include "windows/files/newdatabase.h"
+#include "windows/help/helphowto.h"
+#include "windows/help/howtomerch.h"
+#include "windows/help/version.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -150,7 +151,7 @@ void TestSyohinMain::startUpGuide()
     // The rest of the window is complete either way: a catalogue with products starts with
     // an empty list and a blank detail panel.
     QCOMPARE(m_window->windowTitle(), u"Merchalog - database.mdb"_s);
-    QCOMPARE(m_window->files()->catalogueFileName(), u"database.mdb"_s);
+    QCOMPARE(m_window->fileMenu()->catalogueFileName(), u"database.mdb"_s);
     QCOMPARE(m_window->data1()->recordSource(), QString(SqlText::emptyProductView));
     QCOMPARE(grid()->model()->rowCount(), 0);
     QCOMPARE(grid()->model()->columnCount(), 11);
@@ -168,7 +169,7 @@ void TestSyohinMain::startUpWithoutCatalogue()
     ModalCatcher catcher;
     QVERIFY(start(&zero));
     QCOMPARE(m_window->windowTitle(), u"Merchalog - database.mdb"_s);
-    QCOMPARE(m_window->files()->catalogueFileName(), u"database.mdb"_s);
+    QCOMPARE(m_window->fileMenu()->catalogueFileName(), u"database.mdb"_s);
     QVERIFY(!m_window->startUpGuide());
     QCOMPARE(grid()->model()->rowCount(), 0);
     QVERIFY(status().contains(u"database.mdb"_s));

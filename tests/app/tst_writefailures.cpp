@@ -1,13 +1,14 @@
 // Registrations and deletions on a catalogue the file system will not let us change, or that
 // another program keeps busy: the user is told, and nothing is stored or removed.
-#include "testsupport.h"
+#include "windowsupport.h"
 
-#include "catalogue/connection.h"
-#include "products/newsyohin.h"
-#include "suppliers/deletetorihiki.h"
-#include "suppliers/newtorihiki.h"
+#include "engine/sqlite/connection.h"
+#include "windows/products/newsyohin.h"
+#include "windows/suppliers/deletetorihiki.h"
+#include "windows/suppliers/newtorihiki.h"
 
 #include <QLineEdit>
+#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -98,13 +99,14 @@ void TestWriteFailures::writeIsRefusedWithMessage()
     if (busy) {
         QCOMPARE(sqlite3_open_v2(path.toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
         QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_busy_timeout(Connection::open(path)->handle(), 10);
+        sqlite3_busy_timeout((*Connection::open(path))->handle(), 10);
     }
     ModalCatcher catcher;
     click(pushButton(w.get(), u"Command1"_s));
     sqlite3_close(other);
     QCOMPARE(catcher.count(), 1);
-    QVERIFY2(catcher.lastText().startsWith(u"データベースに書き込めませんでした。"_s), qPrintable(catcher.lastText()));
+    // The message names the catalogue that refused the change.
+    QVERIFY2(catcher.lastText().contains(QDir::toNativeSeparators(path)), qPrintable(catcher.lastText()));
     // A busy catalogue is named, and the user learns that nothing typed was lost.
     QCOMPARE(catcher.lastText().contains(u"使用中"_s), busy);
     QCOMPARE(catcher.lastText().contains(u"入力した内容はそのまま残っています。"_s), busy);

@@ -3,7 +3,7 @@
 // Seeds catalogues with the crash driver's rows and reads them back, straight through
 // SQLite, to tell whole rows from damaged ones.
 
-#include "catalogue/schema.h"
+#include "engine/kinds/schema.h"
 #include "crashrows.h"
 
 #include <QFile>

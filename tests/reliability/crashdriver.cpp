@@ -13,9 +13,11 @@
 // Lines written: "ready", "begin KEY" (a write starts), "ok KEY ROWID", "deleted KEY", "gone KEY", "edited KEY VERSION",
 // "duplicate KEY", "fail KEY ERROR MESSAGE", "done".
 
-#include "catalogue/currentcatalogue.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
+#include "engine/records/appendrecord.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/sqlite/sqlitestore.h"
+#include "engine/statements/statementtexts.h"
 #include "crashrows.h"
 
 #include <QCoreApplication>
@@ -51,19 +53,25 @@ void say(const QString &line)
     }
 }
 
+void sayFailure(qint64 key, const Status &status)
+{
+    QString message = status.message();
+    message.replace(u'\n', u' ');
+    say(u"fail %1 %2 %3"_s.arg(key).arg(int(status.code())).arg(message));
+}
+
 void sayFailure(qint64 key, const RecordSource &source)
 {
-    QString message = source.errorString();
-    message.replace(u'\n', u' ');
-    say(u"fail %1 %2 %3"_s.arg(key).arg(int(source.lastError())).arg(message));
+    sayFailure(key, source.status());
 }
 
 // Applies the options to the connection the record source opened.
 bool prepareConnection(RecordSource &source, const Options &options)
 {
-    if (!source.connection())
+    const auto *store = dynamic_cast<const SqliteStore *>(source.store());
+    if (!store)
         return false;
-    sqlite3 *db = source.connection()->handle();
+    sqlite3 *db = store->connection()->handle();
     // Defensive mode refuses to run without a journal.
     if (options.unsafe
         && (sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr) != SQLITE_OK
@@ -74,10 +82,11 @@ bool prepareConnection(RecordSource &source, const Options &options)
     return true;
 }
 
-bool openSource(RecordSource &source, const QString &text, const Options &options)
+// Opens the record source on a record-source text, or on a table without reading its rows.
+bool openSource(RecordSource &source, const QString &text, const Options &options, bool selectRows = true)
 {
     source.setRecordSource(text);
-    if (!source.refresh() || !prepareConnection(source, options)) {
+    if (!(selectRows ? source.refresh() : source.openTable(text)) || !prepareConnection(source, options)) {
         sayFailure(0, source);
         return false;
     }
@@ -85,32 +94,18 @@ bool openSource(RecordSource &source, const QString &text, const Options &option
     return true;
 }
 
-// Append a record as the registration windows do: select the table, add, write every field
-// in canonical order, update, make the new record current.
+// Appends a record as the registration windows do, every field as entry text in canonical
+// order; the new record becomes current.
 template<std::size_t N>
-bool append(RecordSource &source, const QString &appendText, const std::array<FieldDef, N> &fields,
+bool append(RecordSource &source, QLatin1StringView table, const std::array<FieldDef, N> &fields,
             const QStringList &texts, qint64 key)
 {
-    source.setRecordSource(appendText);
-    if (!source.refresh() || !source.addNew()) {
-        sayFailure(key, source);
-        return false;
-    }
-    for (std::size_t i = 0; i < N; ++i) {
-        if (!source.setText(QString(fields[i].name), texts.at(qsizetype(i)))) {
-            sayFailure(key, source);
-            source.cancelUpdate();
-            return false;
-        }
-    }
+    std::array<FieldValue, N> values;
+    for (std::size_t i = 0; i < N; ++i)
+        values[i] = {fields[i].name, texts.at(qsizetype(i))};
     say(u"begin %1"_s.arg(key));
-    if (!source.update()) {
-        sayFailure(key, source);
-        source.cancelUpdate();
-        return false;
-    }
-    if (!source.setBookmark(source.lastModified())) {
-        sayFailure(key, source);
+    if (const Status appended = appendRecord(source, table, values); !appended) {
+        sayFailure(key, appended);
         return false;
     }
     say(u"ok %1 %2"_s.arg(key).arg(source.bookmark()));
@@ -120,11 +115,11 @@ bool append(RecordSource &source, const QString &appendText, const std::array<Fi
 int registerProducts(qint64 first, qint64 count, const Options &options)
 {
     RecordSource source;
-    if (!openSource(source, QString(SqlText::productAppend), options))
+    if (!openSource(source, QString(Table::syohin), options, false))
         return 2;
     int failures = 0;
     for (qint64 key = first; key < first + count; ++key) {
-        if (!append(source, QString(SqlText::productAppend), syohinFields, Crash::productTexts(key, 0, options.nameSize), key))
+        if (!append(source, Table::syohin, syohinFields, Crash::productTexts(key, 0, options.nameSize), key))
             ++failures;
     }
     say(u"done"_s);
@@ -134,7 +129,7 @@ int registerProducts(qint64 first, qint64 count, const Options &options)
 int registerSuppliers(qint64 first, qint64 count, const Options &options)
 {
     RecordSource source;
-    if (!openSource(source, QString(SqlText::supplierAppend), options))
+    if (!openSource(source, QString(Table::torihiki), options, false))
         return 2;
     int failures = 0;
     for (qint64 key = first; key < first + count; ++key) {
@@ -149,7 +144,7 @@ int registerSuppliers(qint64 first, qint64 count, const Options &options)
             say(u"duplicate %1"_s.arg(key));
             continue;
         }
-        if (!append(source, QString(SqlText::supplierAppend), torihikiFields, Crash::supplierTexts(key, options.nameSize), key))
+        if (!append(source, Table::torihiki, torihikiFields, Crash::supplierTexts(key, options.nameSize), key))
             ++failures;
     }
     say(u"done"_s);

@@ -4,8 +4,8 @@
 // from its key (and, for edited products, a version), so a reader can tell a whole row from
 // a half-written one without any record of what was written.
 
-#include "catalogue/number.h"
-#include "catalogue/schema.h"
+#include "engine/kinds/number.h"
+#include "engine/kinds/schema.h"
 
 #include <QRegularExpression>
 #include <QString>

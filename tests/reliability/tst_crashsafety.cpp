@@ -5,9 +5,9 @@
 // (MERCHALOG_CRASH_KILLS, MERCHALOG_CRASH_MAX_DELAY_MS, MERCHALOG_CRASH_SEED), so the soak run
 // can repeat the same tests for longer.
 
-#include "catalogue/connection.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
+#include "engine/records/recordsource.h"
+#include "engine/sqlite/connection.h"
+#include "engine/statements/statementtexts.h"
 #include "cataloguescan.h"
 #include "testsupport.h"
 
@@ -249,8 +249,8 @@ std::optional<QString> TestCrashSafety::registrationCycle(const QString &mode, c
 
     // The program itself opens the file first, as after a crash: it must take it as a catalogue
     // (rolling back whatever the killed write left in its journal).
-    if (const OpenError error = Connection::check(m_path); error != OpenError::None)
-        return u"the catalogue no longer opens (%1)"_s.arg(int(error));
+    if (const Status opens = Connection::check(m_path); !opens)
+        return u"the catalogue no longer opens (%1)"_s.arg(opens.message());
     const Scan scan = Crash::scanTable(m_path, mode == u"products"_s);
     tally->rowsChecked += scan.rows;
     if (!scan.sound())
@@ -330,7 +330,7 @@ void TestCrashSafety::killedProductDeletionLosesNothing()
         }
         tally.acknowledged += run.keys(u"deleted").size();
 
-        QCOMPARE(Connection::check(m_path), OpenError::None);
+        QCOMPARE(Connection::check(m_path).code(), ErrorCode::None);
         const Scan scan = Crash::scanTable(m_path, true);
         tally.rowsChecked += scan.rows;
         QVERIFY2(scan.sound(), qPrintable(scan.report()));
@@ -375,7 +375,7 @@ void TestCrashSafety::killedDetailEditLosesNothing()
         }
         tally.acknowledged += edited.size();
 
-        QCOMPARE(Connection::check(m_path), OpenError::None);
+        QCOMPARE(Connection::check(m_path).code(), ErrorCode::None);
         const Scan scan = Crash::scanTable(m_path, true);
         tally.rowsChecked += scan.rows;
         QVERIFY2(scan.sound(), qPrintable(scan.report()));
@@ -448,7 +448,7 @@ void TestCrashSafety::idleLargeResultNeverBlocksAnotherProgram()
     const QStringList texts = Crash::productTexts(key, 1, 8);
     for (int field : Crash::editedProductFields)
         QVERIFY(held.setText(QString(syohinFields[std::size_t(field)].name), texts.at(field)));
-    QVERIFY2(held.storePending(), qPrintable(held.errorString()));
+    QVERIFY2(held.storePending(), qPrintable(held.status().message()));
     QVERIFY(held.refresh());
     QCOMPARE(qint64(held.recordCount()), products + 25);
 
@@ -483,7 +483,7 @@ void TestCrashSafety::twoProgramsWritingAtOnceLoseNothing()
     QSet<qint64> failed;
     QStringList reasons;
     // "fail KEY ERROR MESSAGE": the caller learns that the file was busy and can say so.
-    const QRegularExpression busy(u"^fail (\\d+) %1 .*使用中.*$"_s.arg(int(RecordSource::Error::Busy)));
+    const QRegularExpression busy(u"^fail (\\d+) %1 .*使用中.*$"_s.arg(int(ErrorCode::Busy)));
     for (int i = 0; i < 2; ++i) {
         QVERIFY(writers[i].waitForFinished(3600000));
         Run run;

@@ -2,9 +2,9 @@
 // write-protected, or gone from under an open record source. Nothing may crash, no file may
 // appear, no stored row may change, and every refused write says why.
 
-#include "catalogue/connection.h"
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
+#include "engine/records/recordsource.h"
+#include "engine/sqlite/connection.h"
+#include "engine/statements/statementtexts.h"
 #include "cataloguescan.h"
 #include "testsupport.h"
 
@@ -142,38 +142,38 @@ bool TestHostileFiles::protect(const QString &path)
 void TestHostileFiles::foreignFilesAreRefusedUntouched_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("expected"); // OpenError
+    QTest::addColumn<int>("expected"); // ErrorCode
     QTest::addColumn<QString>("reason"); // part of the message
     const QString notOurs = u"データベースファイルではありません"_s;
-    QTest::newRow("missing") << u"missing"_s << int(OpenError::Missing) << u"見つかりません"_s;
-    QTest::newRow("zero bytes") << u"empty"_s << int(OpenError::NotCatalogue) << notOurs;
-    QTest::newRow("text file") << u"text"_s << int(OpenError::NotDatabase) << notOurs;
-    QTest::newRow("folder of that name") << u"folder"_s << int(OpenError::NotDatabase) << notOurs;
-    QTest::newRow("first half of a catalogue") << u"half"_s << int(OpenError::NotDatabase) << notOurs;
-    QTest::newRow("catalogue short of its last page") << u"lastpage"_s << int(OpenError::NotDatabase) << notOurs;
-    QTest::newRow("SQLite file without our tables") << u"foreign"_s << int(OpenError::NotCatalogue) << notOurs;
-    QTest::newRow("our mark, a table short of a field") << u"nofield"_s << int(OpenError::NotCatalogue)
+    QTest::newRow("missing") << u"missing"_s << int(ErrorCode::Missing) << u"見つかりません"_s;
+    QTest::newRow("zero bytes") << u"empty"_s << int(ErrorCode::NotCatalogue) << notOurs;
+    QTest::newRow("text file") << u"text"_s << int(ErrorCode::NotDatabase) << notOurs;
+    QTest::newRow("folder of that name") << u"folder"_s << int(ErrorCode::NotDatabase) << notOurs;
+    QTest::newRow("first half of a catalogue") << u"half"_s << int(ErrorCode::NotDatabase) << notOurs;
+    QTest::newRow("catalogue short of its last page") << u"lastpage"_s << int(ErrorCode::NotDatabase) << notOurs;
+    QTest::newRow("SQLite file without our tables") << u"foreign"_s << int(ErrorCode::NotCatalogue) << notOurs;
+    QTest::newRow("our mark, a table short of a field") << u"nofield"_s << int(ErrorCode::NotCatalogue)
                                                         << u"bumon_AU がありません"_s;
     // A file is data, never code: what SQLite would run refuses it, and so does a table that
     // is not plainly ours.
-    QTest::newRow("trigger on registration") << u"trigger"_s << int(OpenError::HoldsCode) << u"トリガー evil"_s;
-    QTest::newRow("update trigger with an endless query") << u"slowtrigger"_s << int(OpenError::HoldsCode)
+    QTest::newRow("trigger on registration") << u"trigger"_s << int(ErrorCode::HoldsCode) << u"トリガー evil"_s;
+    QTest::newRow("update trigger with an endless query") << u"slowtrigger"_s << int(ErrorCode::HoldsCode)
                                                           << u"トリガー slow"_s;
-    QTest::newRow("syohin a view over an endless query") << u"view"_s << int(OpenError::HoldsCode)
+    QTest::newRow("syohin a view over an endless query") << u"view"_s << int(ErrorCode::HoldsCode)
                                                          << u"ビュー syohin"_s;
-    QTest::newRow("hot journal beside a trigger") << u"hotjournal"_s << int(OpenError::HoldsCode)
+    QTest::newRow("hot journal beside a trigger") << u"hotjournal"_s << int(ErrorCode::HoldsCode)
                                                   << u"トリガー evil"_s;
-    QTest::newRow("WAL-mode file with a trigger") << u"wal"_s << int(OpenError::HoldsCode) << u"トリガー evil"_s;
-    QTest::newRow("generated column after syohin_mei") << u"generated"_s << int(OpenError::NotCatalogue)
+    QTest::newRow("WAL-mode file with a trigger") << u"wal"_s << int(ErrorCode::HoldsCode) << u"トリガー evil"_s;
+    QTest::newRow("generated column after syohin_mei") << u"generated"_s << int(ErrorCode::NotCatalogue)
                                                        << u"syohin_kana は計算される項目"_s;
-    QTest::newRow("WITHOUT ROWID table") << u"withoutrowid"_s << int(OpenError::NotCatalogue)
+    QTest::newRow("WITHOUT ROWID table") << u"withoutrowid"_s << int(ErrorCode::NotCatalogue)
                                          << u"WITHOUT ROWID のテーブル"_s;
-    QTest::newRow("price declared as text") << u"texttype"_s << int(OpenError::NotCatalogue)
+    QTest::newRow("price declared as text") << u"texttype"_s << int(ErrorCode::NotCatalogue)
                                             << u"syohin_master の型が TEXT"_s;
-    QTest::newRow("unique supplier code") << u"unique"_s << int(OpenError::NotCatalogue) << u"索引"_s;
-    QTest::newRow("check constraint") << u"check"_s << int(OpenError::NotCatalogue) << u"「CHECK」"_s;
-    QTest::newRow("format of a newer program") << u"newer"_s << int(OpenError::NewerFormat) << u"形式 99"_s;
-    QTest::newRow("path longer than SQLite takes") << u"longpath"_s << int(OpenError::PathTooLong)
+    QTest::newRow("unique supplier code") << u"unique"_s << int(ErrorCode::NotCatalogue) << u"索引"_s;
+    QTest::newRow("check constraint") << u"check"_s << int(ErrorCode::NotCatalogue) << u"「CHECK」"_s;
+    QTest::newRow("format of a newer program") << u"newer"_s << int(ErrorCode::NewerFormat) << u"形式 99"_s;
+    QTest::newRow("path longer than SQLite takes") << u"longpath"_s << int(ErrorCode::PathTooLong)
                                                    << u"パスが長すぎる"_s;
 }
 
@@ -266,16 +266,16 @@ void TestHostileFiles::foreignFilesAreRefusedUntouched()
     const QStringList filesBefore = listing(m_dir->path());
     const QByteArray digestBefore = fileDigest(path);
 
-    QCOMPARE(int(Connection::check(path)), expected);
+    QCOMPARE(int(Connection::check(path).code()), expected);
 
     // The product list and the registration windows both meet the file.
     RecordSource list;
     list.setDatabaseName(path);
     list.setRecordSource(QString(SqlText::allProducts));
     QVERIFY(!list.refresh());
-    QCOMPARE(list.lastError(), RecordSource::Error::OpenFailed);
-    QVERIFY2(list.errorString().contains(reason) && list.errorString().contains(QDir::toNativeSeparators(path)),
-             qPrintable(list.errorString()));
+    QVERIFY(isOpenFailure(list.status().code()));
+    QVERIFY2(list.status().message().contains(reason) && list.status().message().contains(QDir::toNativeSeparators(path)),
+             qPrintable(list.status().message()));
     QCOMPARE(list.recordCount(), 0);
     QVERIFY(!list.hasCurrentRecord());
     QVERIFY(!list.removeCurrentRecord());
@@ -309,7 +309,7 @@ void TestHostileFiles::codeAddedWhileOpenNeverRuns()
     const QStringList texts = Crash::productTexts(1001, 0, 10);
     for (std::size_t i = 0; i < syohinFields.size(); ++i)
         QVERIFY(syohin.setText(QString(syohinFields[i].name), texts.at(qsizetype(i))));
-    QVERIFY2(syohin.update(), qPrintable(syohin.errorString()));
+    QVERIFY2(syohin.update(), qPrintable(syohin.status().message()));
     QCOMPARE(Test::sqlValue(m_path, u"SELECT count(*) FROM torihiki"_s).toInt(), 1);
     QCOMPARE(Test::sqlValue(m_path, u"SELECT count(*) FROM syohin WHERE syohin_master = 0"_s).toInt(), 0);
 }
@@ -323,10 +323,10 @@ void TestHostileFiles::runawayStatementEndsWithMessage()
     list.setRecordSource(u"select * from syohin where syohin_JAN<>-99 and syohin_mei like '*x*'"_s);
     Connection::setStatementLimit(1000);
     QVERIFY(!list.refresh());
-    QCOMPARE(list.lastError(), RecordSource::Error::ReadFailed);
-    QVERIFY2(list.errorString().contains(u"処理が長すぎるため中止しました"_s), qPrintable(list.errorString()));
+    QCOMPARE(list.status().code(), ErrorCode::ReadFailed);
+    QVERIFY2(list.status().message().contains(u"処理が長すぎるため中止しました"_s), qPrintable(list.status().message()));
     Connection::setStatementLimit(0);
-    QVERIFY2(list.refresh(), qPrintable(list.errorString()));
+    QVERIFY2(list.refresh(), qPrintable(list.status().message()));
 }
 
 void TestHostileFiles::leaveHotJournal(const QString &from, const QString &to)
@@ -348,15 +348,15 @@ void TestHostileFiles::everyWriteIsRefused(const QString &path)
     RecordSource syohin;
     syohin.setDatabaseName(path);
     syohin.setRecordSource(QString(SqlText::productAppend));
-    QVERIFY2(syohin.refresh(), qPrintable(syohin.errorString())); // reading still works
+    QVERIFY2(syohin.refresh(), qPrintable(syohin.status().message())); // reading still works
     QCOMPARE(syohin.recordCount(), 300);
     QVERIFY(syohin.addNew());
     const QStringList texts = Crash::productTexts(1001, 0, 10);
     for (std::size_t i = 0; i < syohinFields.size(); ++i)
         QVERIFY(syohin.setText(QString(syohinFields[i].name), texts.at(qsizetype(i))));
     QVERIFY(!syohin.update());
-    QCOMPARE(syohin.lastError(), RecordSource::Error::WriteFailed);
-    QVERIFY(!syohin.errorString().isEmpty());
+    QCOMPARE(syohin.status().code(), ErrorCode::WriteFailed);
+    QVERIFY(!syohin.status().message().isEmpty());
     syohin.cancelUpdate();
 
     // Registration of a supplier.
@@ -369,7 +369,7 @@ void TestHostileFiles::everyWriteIsRefused(const QString &path)
     for (std::size_t i = 0; i < torihikiFields.size(); ++i)
         QVERIFY(torihiki.setText(QString(torihikiFields[i].name), supplier.at(qsizetype(i))));
     QVERIFY(!torihiki.update());
-    QCOMPARE(torihiki.lastError(), RecordSource::Error::WriteFailed);
+    QCOMPARE(torihiki.status().code(), ErrorCode::WriteFailed);
     torihiki.cancelUpdate();
 
     // An edit in the detail panel, stored when another row is clicked: refused, and the
@@ -380,8 +380,8 @@ void TestHostileFiles::everyWriteIsRefused(const QString &path)
     QVERIFY(list.refresh());
     QVERIFY(list.setText(Field::syohin_master, u"1"_s));
     QVERIFY(!list.setCurrentRow(1));
-    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
-    QVERIFY(!list.errorString().isEmpty());
+    QCOMPARE(list.status().code(), ErrorCode::WriteFailed);
+    QVERIFY(!list.status().message().isEmpty());
     QCOMPARE(list.currentRow(), 0);
     QCOMPARE(list.text(Field::syohin_master), u"1"_s);
     list.cancelUpdate();
@@ -389,8 +389,8 @@ void TestHostileFiles::everyWriteIsRefused(const QString &path)
     // Deleting the selected product.
     QVERIFY(list.setCurrentRow(2));
     QVERIFY(!list.removeCurrentRecord());
-    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
-    QVERIFY(!list.errorString().isEmpty());
+    QCOMPARE(list.status().code(), ErrorCode::WriteFailed);
+    QVERIFY(!list.status().message().isEmpty());
 }
 
 void TestHostileFiles::writeProtectedCatalogueOpensButRefusesEveryWrite()
@@ -400,7 +400,7 @@ void TestHostileFiles::writeProtectedCatalogueOpensButRefusesEveryWrite()
     const QStringList filesBefore = listing(m_dir->path());
     const QByteArray digestBefore = fileDigest(m_path);
 
-    QCOMPARE(Connection::check(m_path), OpenError::None);
+    QCOMPARE(Connection::check(m_path).code(), ErrorCode::None);
     everyWriteIsRefused(m_path);
     if (QTest::currentTestFailed())
         return;
@@ -444,24 +444,24 @@ void TestHostileFiles::protectedWhileOpenRefusesAndRecovers()
 
     QVERIFY(list.setText(Field::syohin_master, u"1"_s));
     QVERIFY(!list.storePending());
-    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
-    QVERIFY(!list.errorString().isEmpty());
+    QCOMPARE(list.status().code(), ErrorCode::WriteFailed);
+    QVERIFY(!list.status().message().isEmpty());
     list.cancelUpdate();
     QVERIFY(!list.deleteCurrent());
-    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
+    QCOMPARE(list.status().code(), ErrorCode::WriteFailed);
     QCOMPARE(fileDigest(m_path), digestBefore);
     // Still readable meanwhile.
-    QVERIFY2(list.refresh(), qPrintable(list.errorString()));
+    QVERIFY2(list.refresh(), qPrintable(list.status().message()));
     QCOMPARE(list.recordCount(), 300);
 
     QCOMPARE(QProcess::execute(u"chattr"_s, {u"-i"_s, m_path}), 0);
     m_protected.removeAll(m_path);
-    QVERIFY2(list.refresh(), qPrintable(list.errorString()));
+    QVERIFY2(list.refresh(), qPrintable(list.status().message()));
     QVERIFY(list.setText(Field::syohin_mei, Crash::productTexts(1, 1, 400).first()));
     const QStringList texts = Crash::productTexts(1, 1, 400);
     for (int field : Crash::editedProductFields)
         QVERIFY(list.setText(QString(syohinFields[std::size_t(field)].name), texts.at(field)));
-    QVERIFY2(list.storePending(), qPrintable(list.errorString()));
+    QVERIFY2(list.storePending(), qPrintable(list.status().message()));
     const Crash::Scan scan = Crash::scanTable(m_path, true);
     QVERIFY2(scan.sound(), qPrintable(scan.report()));
     QCOMPARE(scan.versions.value(1), 1);
@@ -496,8 +496,8 @@ void TestHostileFiles::fullDiskRefusesWritesWholly()
             stored = key;
         } else {
             refused = true;
-            QCOMPARE(syohin.lastError(), RecordSource::Error::WriteFailed);
-            QVERIFY(!syohin.errorString().isEmpty());
+            QCOMPARE(syohin.status().code(), ErrorCode::WriteFailed);
+            QVERIFY(!syohin.status().message().isEmpty());
             syohin.cancelUpdate();
         }
     }
@@ -543,13 +543,13 @@ void TestHostileFiles::anotherUserCannotWriteAReadOnlyCatalogue()
         const QString err = QString::fromUtf8(process.readAllStandardError());
         if (!out.contains(u"ready"_s) && err.contains(u"setpriv"_s))
             QSKIP(qPrintable(u"setpriv cannot switch users here: "_s + err));
-        if (!out.contains(u"ready"_s) && out.startsWith(u"fail 0 %1 "_s.arg(int(RecordSource::Error::OpenFailed))))
+        if (!out.contains(u"ready"_s) && out.startsWith(u"fail 0 "_s) && isOpenFailure(ErrorCode(out.section(u' ', 2, 2).toInt())))
             QSKIP(qPrintable(u"nobody cannot reach the temporary folder: "_s + out));
         QVERIFY2(out.contains(u"ready"_s), qPrintable(arguments.first() + u": "_s + out + err));
         QVERIFY2(!out.contains(u"ok "_s) && !out.contains(u"deleted "_s) && !out.contains(u"edited "_s),
                  qPrintable(out));
         // "fail KEY 5 MESSAGE": WriteFailed with the reason.
-        const QRegularExpression refused(u"^fail \\d+ %1 \\S.*$"_s.arg(int(RecordSource::Error::WriteFailed)),
+        const QRegularExpression refused(u"^fail \\d+ %1 \\S.*$"_s.arg(int(ErrorCode::WriteFailed)),
                                          QRegularExpression::MultilineOption);
         QVERIFY2(refused.match(out).hasMatch(), qPrintable(arguments.first() + u": "_s + out));
         QCOMPARE(process.exitCode(), 1);
@@ -597,11 +597,11 @@ void TestHostileFiles::vanishedFolderRefusesWritesAndCreatesNothing()
 
     // The pending edit is refused when the row is left, and so is a deletion.
     QVERIFY(!list.setCurrentRow(1));
-    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
-    QVERIFY(!list.errorString().isEmpty());
+    QCOMPARE(list.status().code(), ErrorCode::WriteFailed);
+    QVERIFY(!list.status().message().isEmpty());
     list.cancelUpdate();
     QVERIFY(!list.removeCurrentRecord());
-    QCOMPARE(list.lastError(), RecordSource::Error::WriteFailed);
+    QCOMPARE(list.status().code(), ErrorCode::WriteFailed);
 
     // A registration begun on the open result is refused too.
     QVERIFY(syohin.addNew());
@@ -609,11 +609,11 @@ void TestHostileFiles::vanishedFolderRefusesWritesAndCreatesNothing()
     for (std::size_t i = 0; i < syohinFields.size(); ++i)
         QVERIFY(syohin.setText(QString(syohinFields[i].name), texts.at(qsizetype(i))));
     QVERIFY(!syohin.update());
-    QCOMPARE(syohin.lastError(), RecordSource::Error::WriteFailed);
+    QCOMPARE(syohin.status().code(), ErrorCode::WriteFailed);
     syohin.cancelUpdate();
     // And the next one cannot even start.
     QVERIFY(!syohin.refresh());
-    QCOMPARE(syohin.lastError(), RecordSource::Error::OpenFailed);
+    QVERIFY(isOpenFailure(syohin.status().code()));
     QVERIFY(!syohin.addNew());
 
     QVERIFY(!QFileInfo::exists(path));

@@ -3,17 +3,18 @@
 // case may crash, change or lose a stored row, or leave a file behind; each gives the answer
 // the window gives for any other input of its kind.
 
-#include "testsupport.h"
+#include "mainwindow.h"
+#include "windowsupport.h"
 
+#include "app/filemenu.h"
 #include "app/syohin_main.h"
-#include "catalogue/appfolder.h"
-#include "catalogue/recordsource.h"
-#include "files/cataloguefiles.h"
-#include "files/newdatabase.h"
-#include "help/howtomerch.h"
-#include "help/howtosetting.h"
-#include "products/newsyohin.h"
-#include "suppliers/newtorihiki.h"
+#include "engine/records/recordsource.h"
+#include "ui/appfolder.h"
+#include "windows/files/newdatabase.h"
+#include "windows/help/howtomerch.h"
+#include "windows/help/howtosetting.h"
+#include "windows/products/newsyohin.h"
+#include "windows/suppliers/newtorihiki.h"
 
 #include <QAction>
 #include <QDir>
@@ -458,7 +459,7 @@ void TestHostileInput::exportOntoFullDiskKeepsEarlierFile()
 
     auto dialogs = std::make_unique<ScriptedSaveDialog>();
     dialogs->answers.push_back(target);
-    window->files()->setDialogs(std::move(dialogs));
+    window->fileMenu()->setDialogs(std::move(dialogs));
     Test::ModalCatcher catcher;
     {
         std::optional<FileSizeLimit> limit;
@@ -467,7 +468,7 @@ void TestHostileInput::exportOntoFullDiskKeepsEarlierFile()
             if (!limit->isActive())
                 QSKIP("neither a small tmpfs nor a file-size limit is possible here");
         }
-        window->files()->exportCsv();
+        window->fileMenu()->exportCsv();
     }
     QCOMPARE(catcher.count(), 1);
     QVERIFY2(catcher.lastText().contains(QDir::toNativeSeparators(target)), qPrintable(catcher.lastText()));

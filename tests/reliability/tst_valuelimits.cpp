@@ -2,10 +2,10 @@
 // record source: text is stored exactly as typed whatever it holds, a number is stored
 // exactly or, when it does not fit its field, nothing at all is stored and the field is named.
 
-#include "catalogue/recordsource.h"
-#include "catalogue/sqltexts.h"
+#include "engine/records/recordsource.h"
+#include "engine/statements/statementtexts.h"
 #include "cataloguescan.h"
-#include "files/csvformat.h"
+#include "engine/files/csvformat.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>
@@ -142,7 +142,7 @@ void TestValueLimits::typedValueIsStoredWhollyOrNotAtAll()
         QVERIFY(syohin.addNew());
         for (std::size_t i = 0; i < syohinFields.size(); ++i)
             QVERIFY(syohin.setText(QString(syohinFields[i].name), int(i) == field ? text : whole.at(qsizetype(i))));
-        QCOMPARE(syohin.update(), fits);
+        QCOMPARE(syohin.update().ok(), fits);
         if (fits) {
             const qint64 rowid = syohin.lastModified();
             QVERIFY(syohin.setBookmark(rowid));
@@ -152,9 +152,9 @@ void TestValueLimits::typedValueIsStoredWhollyOrNotAtAll()
                 QCOMPARE(syohin.text(Field::syohin_mei), text);
             QVERIFY(Test::execSql(m_path, u"DELETE FROM syohin WHERE rowid = %1"_s.arg(rowid)));
         } else {
-            QCOMPARE(syohin.lastError(), RecordSource::Error::InvalidValue);
-            QCOMPARE(syohin.errorField(), name);
-            QVERIFY(!syohin.errorString().isEmpty());
+            QCOMPARE(syohin.status().code(), ErrorCode::InvalidValue);
+            QCOMPARE(syohin.status().field(), name);
+            QVERIFY(!syohin.status().message().isEmpty());
             // Nothing half-stored, and refreshing drops the unfinished record.
             QCOMPARE(Test::querySql(m_path, u"SELECT count(*) FROM syohin"_s).first().first().toLongLong(), seeded);
             QVERIFY(syohin.refresh());
@@ -175,13 +175,13 @@ void TestValueLimits::typedValueIsStoredWhollyOrNotAtAll()
     const qint64 rowid = list.bookmark();
     QVERIFY(list.setText(Field::bumon_AU, u"7"_s));
     QVERIFY(list.setText(name, text));
-    QCOMPARE(list.setCurrentRow(3), fits);
+    QCOMPARE(list.setCurrentRow(3).ok(), fits);
     if (fits) {
         QCOMPARE(storedField(rowid, name), stored);
         QCOMPARE(storedField(rowid, QString(Field::bumon_AU)), QVariant::fromValue<qint64>(70000));
     } else {
-        QCOMPARE(list.lastError(), RecordSource::Error::InvalidValue);
-        QCOMPARE(list.errorField(), name);
+        QCOMPARE(list.status().code(), ErrorCode::InvalidValue);
+        QCOMPARE(list.status().field(), name);
         QCOMPARE(list.currentRow(), 2); // the user stays on the record to correct it
         list.cancelUpdate();
         seededRowsAreWhole();
@@ -204,8 +204,8 @@ void TestValueLimits::supplierCodeBeyondTheLimitStoresNoSupplier()
     for (std::size_t i = 0; i < torihikiFields.size(); ++i)
         QVERIFY(data1.setText(QString(torihikiFields[i].name), i == 3 ? tooLarge : texts.at(qsizetype(i))));
     QVERIFY(!data1.update());
-    QCOMPARE(data1.lastError(), RecordSource::Error::InvalidValue);
-    QCOMPARE(data1.errorField(), QString(Field::torihiki_code));
+    QCOMPARE(data1.status().code(), ErrorCode::InvalidValue);
+    QCOMPARE(data1.status().field(), QString(Field::torihiki_code));
     QVERIFY(data1.refresh());
     QCOMPARE(data1.recordCount(), 0);
     QCOMPARE(Test::querySql(m_path, u"SELECT count(*) FROM torihiki"_s).first().first().toLongLong(), 0);
@@ -265,7 +265,7 @@ void TestValueLimits::storedValueIsShownAndFoundAsStored()
         return false;
     };
     QVERIFY(!finds(missed));
-    QVERIFY2(finds(found), qPrintable(list.errorString()));
+    QVERIFY2(finds(found), qPrintable(list.status().message()));
     QCOMPARE(list.text(name), shown);
 
     std::array<int, 11> columns;

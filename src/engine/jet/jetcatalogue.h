@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/schema.h"
+#include "engine/kinds/schema.h"
 #include "engine/jet/jetreader.h"
 
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/number.h"
+#include "engine/kinds/number.h"
 #include "engine/jet/jetstream.h"
 
 #include <QList>

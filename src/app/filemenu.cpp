@@ -1,0 +1,272 @@
+#include "app/filemenu.h"
+
+#include "engine/files/csvwriter.h"
+#include "engine/records/currentcatalogue.h"
+#include "engine/records/recordsource.h"
+#include "engine/sqlite/cataloguecopy.h"
+#include "engine/sqlite/writeguard.h"
+#include "engine/statements/statementtexts.h"
+#include "ui/fieldbinder.h"
+#include "ui/messages.h"
+#include "ui/raiseorcreate.h"
+#include "ui/workprogress.h"
+#include "windows/files/newdatabase.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QPainter>
+#include <QPixmap>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QWidget>
+
+using namespace Qt::StringLiterals;
+
+namespace Merchalog {
+
+namespace {
+
+// The dialogs' type lists: the description the user sees, then the pattern that limits the
+// listing ("*.mdb", "*.csv").
+const QString catalogueFilter = u"mdb(データベースファイル) (*.mdb)"_s;
+const QString csvFilter = u"(CSV形式）csv (*.csv)"_s;
+
+const QString catalogueWildcard = u"*.mdb"_s;
+const QString csvWildcard = u"*.csv"_s;
+
+class PlatformFileDialogs final : public FileDialogs
+{
+public:
+    std::optional<QString> openFileName(QWidget *parent, const QString &fileName, const QString &filter) override
+    {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        // A typed name of a missing file is accepted: opening it then says it is missing.
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter(filter);
+        preset(dialog, fileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().constFirst();
+    }
+
+    std::optional<QString> saveFileName(QWidget *parent, const QString &fileName, const QString &filter,
+                                        bool confirmOverwrite) override
+    {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
+        dialog.setNameFilter(filter);
+        preset(dialog, fileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().constFirst();
+    }
+
+    bool printerSetup(QWidget *parent, QPrinter *printer) override
+    {
+        QPrintDialog dialog(printer, parent);
+        return dialog.exec() == QDialog::Accepted;
+    }
+
+private:
+    // Offers a remembered path in its folder; a bare pattern only sets the listing.
+    static void preset(QFileDialog &dialog, const QString &fileName)
+    {
+        if (fileName.isEmpty() || fileName.startsWith(u'*'))
+            return;
+        const QFileInfo info(fileName);
+        dialog.setDirectory(info.absolutePath());
+        dialog.selectFile(info.fileName());
+    }
+};
+
+// Carries the settings a print uses from one printer object to another.
+void copyPrinterSettings(const QPrinter &from, QPrinter &to)
+{
+    if (from.outputFormat() == QPrinter::NativeFormat) {
+        to.setPrinterName(from.printerName());
+    } else {
+        to.setOutputFormat(QPrinter::PdfFormat);
+        if (!from.outputFileName().isEmpty())
+            to.setOutputFileName(from.outputFileName());
+    }
+    to.setPageLayout(from.pageLayout());
+    to.setCopyCount(from.copyCount());
+    to.setCollateCopies(from.collateCopies());
+    to.setColorMode(from.colorMode());
+    to.setDuplex(from.duplex());
+    to.setFullPage(from.fullPage());
+    to.setPageOrder(from.pageOrder());
+}
+
+} // namespace
+
+std::unique_ptr<FileDialogs> makePlatformFileDialogs()
+{
+    return std::make_unique<PlatformFileDialogs>();
+}
+
+FileMenu::FileMenu(QWidget *mainWindow, RecordSource *data1, FieldBinder *binder, QObject *parent)
+    : QObject(parent)
+    , m_mainWindow(mainWindow)
+    , m_data1(data1)
+    , m_binder(binder)
+    , m_dialogs(makePlatformFileDialogs())
+{
+}
+
+FileMenu::~FileMenu()
+{
+    delete m_newDataBase.data();
+}
+
+void FileMenu::setDialogs(std::unique_ptr<FileDialogs> dialogs)
+{
+    m_dialogs = std::move(dialogs);
+}
+
+void FileMenu::newDatabase()
+{
+    raiseOrCreate(m_newDataBase, this, m_mainWindow);
+}
+
+bool FileMenu::storePendingEdits()
+{
+    return !m_binder || m_binder->commit(m_mainWindow);
+}
+
+bool FileMenu::switchCatalogue(const QString &path, const QString &recordSourceText)
+{
+    // Every record source of every window follows the current catalogue; the main window
+    // retitles itself when it changes.
+    CurrentCatalogue::instance().setDatabaseName(path);
+    if (m_data1->databaseName() != path)
+        m_data1->setDatabaseName(path);
+    m_catalogueFileName = m_data1->databaseName();
+    m_data1->setRecordSource(recordSourceText);
+    const Status refreshed = m_data1->refresh();
+    // The reason a file cannot be opened names the file and what is wrong with it.
+    if (isOpenFailure(refreshed.code()))
+        Q_EMIT statusMessage(refreshed.message());
+    return refreshed.ok();
+}
+
+void FileMenu::openCatalogue()
+{
+    if (!m_dialogs)
+        return;
+    m_catalogueFileName = catalogueWildcard;
+    const std::optional<QString> chosen = m_dialogs->openFileName(m_mainWindow, m_catalogueFileName, catalogueFilter);
+    if (!chosen || chosen->isEmpty() || *chosen == catalogueWildcard) {
+        // Cancelled: offer the current catalogue again, so that Save as names it.
+        m_catalogueFileName = m_data1->databaseName();
+        return;
+    }
+    m_catalogueFileName = *chosen;
+    if (!storePendingEdits()) {
+        m_catalogueFileName = m_data1->databaseName();
+        return;
+    }
+    switchCatalogue(*chosen, QString(SqlText::emptyProductView));
+}
+
+void FileMenu::saveAs()
+{
+    if (m_catalogueFileName.isEmpty()) {
+        showMessage(m_mainWindow, u"ファイルを開いてから保存してください"_s);
+        return;
+    }
+    if (!m_dialogs)
+        return;
+    const std::optional<QString> chosen = m_dialogs->saveFileName(m_mainWindow, m_catalogueFileName, catalogueFilter, true);
+    if (!chosen || chosen->isEmpty())
+        return;
+    m_catalogueFileName = *chosen;
+    const QString current = m_data1->databaseName();
+    if (isSameFile(*chosen, current))
+        return;
+    if (!storePendingEdits())
+        return;
+    if (const Status saved = saveCatalogueCopy(current, *chosen); !saved) {
+        showMessage(m_mainWindow, saved.message());
+        return;
+    }
+    switchCatalogue(*chosen, QString(SqlText::emptyProductView));
+}
+
+void FileMenu::exportCsv()
+{
+    if (!m_dialogs)
+        return;
+    const std::optional<QString> chosen = m_dialogs->saveFileName(m_mainWindow, m_csvFileName, csvFilter, false);
+    if (!chosen || *chosen == csvWildcard)
+        return;
+    m_csvFileName = *chosen;
+    if (chosen->isEmpty()) {
+        showMessage(m_mainWindow, u"ファイル名を入力してください"_s);
+        return;
+    }
+    if (!storePendingEdits())
+        return;
+    WorkProgress progress(m_mainWindow, u"CSV形式で保存しています: %1"_s.arg(QDir::toNativeSeparators(*chosen)),
+                          m_data1->recordCount());
+    const auto exported = exportProductCsv(*m_data1, *chosen, [&progress](qint64 rows) { return progress.advance(rows); });
+    if (exported.status().code() == ErrorCode::Cancelled)
+        return; // nothing written, an earlier file kept
+    if (!exported) {
+        showMessage(m_mainWindow, exported.status().message());
+        return;
+    }
+    if (exported->replacedCharacters > 0) {
+        showMessage(m_mainWindow, u"Shift_JISで表せない文字が %1 文字あったため、近い文字または「?」に置き換えました。"_s
+                                      .arg(exported->replacedCharacters));
+    }
+}
+
+void FileMenu::printerSetup()
+{
+    if (!m_dialogs)
+        return;
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    // The dialog works on a copy, so that cancelling keeps the previous printer whatever
+    // the dialog did to it.
+    auto candidate = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    copyPrinterSettings(*m_printer, *candidate);
+    if (!m_dialogs->printerSetup(m_mainWindow, candidate.get()))
+        return;
+    m_printer = std::move(candidate);
+}
+
+bool FileMenu::print(QWidget *clientArea)
+{
+    if (!clientArea)
+        return false;
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    QPrinter *printer = m_printer.get();
+    // Without an installed printer the default printer object writes PDF to no file: there
+    // is nothing to print on.
+    if (printer->outputFormat() == QPrinter::PdfFormat && printer->outputFileName().isEmpty())
+        return false;
+    if (!printer->isValid())
+        return false;
+    if (const QString open = openCatalogueAt(printer->outputFileName()); !open.isEmpty()) {
+        showMessage(m_mainWindow, openCatalogueRefusal(printer->outputFileName(), open).message());
+        return false;
+    }
+
+    const QPixmap image = clientArea->grab();
+    QPainter painter;
+    if (!painter.begin(printer))
+        return false;
+    // Keep the on-screen size: one screen pixel becomes resolution/dpi printer dots.
+    const qreal scale = qreal(printer->resolution()) / clientArea->logicalDpiX();
+    painter.scale(scale, scale);
+    painter.drawPixmap(0, 0, image);
+    return painter.end();
+}
+
+} // namespace Merchalog
