@@ -1,6 +1,9 @@
 #include "app/commandline.h"
 
+#include "engine/jet/fileformat.h"
 #include "engine/jet/jetchild.h"
+#include "engine/jet/jetimport.h"
+#include "engine/sqlite/cataloguecopy.h"
 #include "windows/help/versioninfo.h"
 
 #include <QCommandLineParser>
@@ -42,6 +45,43 @@ QString usage(const QString &reason)
     return reason + u"（使い方は merchalog --help で表示します）"_s;
 }
 
+// Copies a catalogue into a new file: an Access file (Jet 3 or 4) is imported, row by row,
+// listing the rows left out; one of ours is copied whole. The target must not exist.
+int copyCatalogue(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    const QString &source = arguments.at(0);
+    const QString &target = arguments.at(1);
+    if (pathExists(target)) {
+        err << "merchalog: " << fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, Reason::exists).message() << '\n';
+        return 1;
+    }
+    if (!isJet(fileFormatOf(source))) {
+        if (const Status copied = saveCatalogueCopy(source, target); !copied) {
+            err << "merchalog: " << copied.message() << '\n';
+            return 1;
+        }
+        out << u"「%1」を「%2」にコピーしました。"_s.arg(source, target) << '\n';
+        return 0;
+    }
+    JetImport import(source);
+    if (const Status stored = import.store(target); !stored) {
+        err << "merchalog: " << stored.message() << '\n';
+        return 1;
+    }
+    const JetImportPlan &plan = import.plan();
+    for (const JetImportError &error : plan.errors) {
+        err << jetImportTableName(error.table) << ' ' << u"%1 行目"_s.arg(error.row);
+        if (!error.field.isEmpty())
+            err << ' ' << error.field << u"「%1」"_s.arg(error.value.left(100));
+        err << u": "_s << error.reason << '\n';
+    }
+    if (plan.errorCount > plan.errors.size())
+        err << u"ほかに %1 件の理由があります。"_s.arg(plan.errorCount - plan.errors.size()) << '\n';
+    out << u"商品 %1 件、取引先 %2 件を取り込みました。エラーのため取り込まなかった行: %3 行。"_s
+               .arg(plan.added[0]).arg(plan.added[1]).arg(plan.errorRows) << '\n';
+    return 0;
+}
+
 QString optionText(const QString &name)
 {
     return (name.size() == 1 ? u"-"_s : u"--"_s) + name;
@@ -54,6 +94,9 @@ const QList<Command> &commands()
     static const QList<Command> table = {
         {u"--help"_s, u"-h"_s, {}, u"この説明を表示して終了します。"_s, 0, 0, showHelp},
         {u"--version"_s, u"-v"_s, {}, u"名前、バージョンと製造情報を表示して終了します。"_s, 0, 0, showVersion},
+        {u"copy"_s, {}, u"コピー元 コピー先"_s,
+         u"カタログを新しいファイルにコピーします。コピー元が Access 形式（.mdb）なら取り込み、取り込めない行を一覧にします。"_s,
+         2, 2, copyCatalogue},
         {u"read-jet"_s, {}, {}, {}, 1, -1, readJet, true},
     };
     return table;

@@ -6,8 +6,13 @@
 
 #include "jetfixture.h"
 
+#include "engine/sqlite/connection.h"
+#include "testsupport.h"
+
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -333,6 +338,101 @@ private slots:
         QVERIFY(!read);
         QVERIFY2(catalogue.errorString().contains(message) && catalogue.errorString().contains(path),
                  qPrintable(catalogue.errorString()));
+    }
+
+    // merchalog copy OLD NEW: an Access file goes into a new catalogue, each value as the
+    // import takes it, rows in error listed and left out; a file that cannot be read leaves
+    // nothing behind, and the old file and an existing target stay as they were.
+    void copiesIntoNewCatalogue_data()
+    {
+        QTest::addColumn<Writer::Version>("version");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // in the output, or the error output on failure
+        QTest::addColumn<QStringList>("products"); // what the new catalogue holds
+        const QStringList stored = {
+            u"緑茶 500ml|1980000|49012345678940000|12|10000|9"_s,
+            u"ｺｰﾗ ｾﾞﾛ　一本|-9223372036854775808|-990000|-32768|19800000|2000"_s,
+            u"null|null|null|null|null|null"_s, u"移した行|30000|30000|3|30000|7"_s};
+        const QString both = u"商品 4 件、取引先 2 件を取り込みました。エラーのため取り込まなかった行: 3 行。"_s;
+        QTest::newRow("Jet 3") << Writer::Version::Jet3 << QString() << 0 << both << stored;
+        QTest::newRow("Jet 4") << Writer::Version::Jet4 << QString() << 0 << both << stored;
+        QTest::newRow("Memo past the limit") << Writer::Version::Jet4 << u"long memo"_s << 0
+                                             << u"取引先 1 件を取り込みました。エラーのため取り込まなかった行: 4 行。"_s << stored;
+        QTest::newRow("text where a number belongs") << Writer::Version::Jet3 << u"text number"_s << 0
+                                                     << u"商品 3 件"_s << stored.mid(1);
+        QTest::newRow("no JAN field") << Writer::Version::Jet4 << u"no JAN"_s << 1 << u"項目 syohin_JAN がありません"_s << QStringList();
+        QTest::newRow("truncated") << Writer::Version::Jet4 << u"truncate"_s << 1 << u"壊れています"_s << QStringList();
+        QTest::newRow("garbage pages") << Writer::Version::Jet3 << u"garbage"_s << 1 << u"表の一覧"_s << QStringList();
+        QTest::newRow("target exists") << Writer::Version::Jet4 << u"exists"_s << 1 << u"すでにあります"_s << QStringList();
+        QTest::newRow("a catalogue of ours") << Writer::Version::Jet4 << u"ours"_s << 0 << u"コピーしました"_s << QStringList();
+    }
+    void copiesIntoNewCatalogue()
+    {
+        QFETCH(Writer::Version, version);
+        QFETCH(QString, change);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QFETCH(QStringList, products);
+        QList<Writer::Table> tables = fixture();
+        if (change == u"long memo")
+            tables[1].rows[0][1] = u"y"_s.repeated(JetChild::maxValueBytes / 2 + 1);
+        if (change == u"text number")
+            tables[0].rows[0][10] = u"十"_s; // bumon_AU, a Text column
+        if (change == u"no JAN") {
+            tables[0].columns.removeAt(4);
+            for (auto &row : tables[0].rows)
+                row.erase(row.begin() + 4);
+        }
+        QString old = m_dir->filePath(u"old.mdb"_s);
+        if (change == u"ours")
+            QVERIFY(createCatalogueFile(old).ok());
+        else
+            QVERIFY(Test::writeJetFile(tables, {version, true}, old));
+        if (change == u"truncate" || change == u"garbage") {
+            QFile file(old);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            if (change == u"truncate")
+                QVERIFY(file.resize(file.size() / 2));
+            else
+                QVERIFY(file.seek(2 * 2048) && file.write(QByteArray(4096, '\x5a')) == 4096);
+        }
+        const QString target = m_dir->filePath(u"new.mdb"_s);
+        if (change == u"exists")
+            QVERIFY(Test::writeJetFile(tables, {version, true}, target));
+        const QByteArray oldBytes = hashOf(old);
+        const QByteArray targetBytes = hashOf(target);
+
+        QProcess copy;
+        copy.start(QStringLiteral(MERCHALOG_BINARY_DIR "/app/merchalog"), {u"copy"_s, old, target});
+        QVERIFY(copy.waitForFinished(60000));
+        const QString out = QString::fromUtf8(copy.readAllStandardOutput());
+        const QString err = QString::fromUtf8(copy.readAllStandardError());
+        QCOMPARE(copy.exitCode(), status);
+        QVERIFY2((status == 0 ? out : err).contains(said), qPrintable(out + err));
+        QCOMPARE(hashOf(old), oldBytes);
+        if (status != 0) {
+            QCOMPARE(hashOf(target), targetBytes);
+            QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), change == u"exists" ? 2 : 1);
+            return;
+        }
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        QVERIFY(Connection::check(target).ok());
+        QStringList got;
+        for (const QVariantList &row : Test::querySql(target, u"SELECT syohin_mei, syohin_master, syohin_JAN, "
+                                                              u"syohin_EOStani, bumon_AU, length(syohin_torihiki) "
+                                                              u"FROM syohin ORDER BY syohin_id"_s)) {
+            QStringList fields;
+            for (const QVariant &value : row)
+                fields << (value.isNull() ? u"null"_s : value.toString());
+            got << fields.join(u'|');
+        }
+        QCOMPARE(got, products);
+        if (change.isEmpty()) {
+            QVERIFY2(err.contains(u"syohin 4 行目 syohin_EOStani「40000」"_s) && err.contains(u"syohin 6 行目 syohin_mei"_s), qPrintable(err));
+            QCOMPARE(Test::querySql(target, u"SELECT count(*), sum(length(torihiki_add)) FROM torihiki"_s),
+                     (QList<QVariantList>{{qint64(2), qint64(5014)}}));
+        }
     }
 
     void tellsFormats_data()
