@@ -59,6 +59,10 @@ public:
 
     void newDatabase();           // 新規データベース作成: shows (or raises) NewDataBase
     void openCatalogue();         // 開く
+    // Offers to import the Access file at path into a new catalogue and, when the user
+    // agrees, asks where to save it, shows the preview, imports and makes the new catalogue
+    // current. The Access file is only read.
+    void importAccessFile(const QString &path);
     void saveAs();                // 名前を付けて保存
     void exportCsv();             // CSV形式保存
     void printerSetup();          // 印刷設定
