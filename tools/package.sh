@@ -5,6 +5,7 @@
 # from the menu, checks that a file manager takes catalogues for its files, and removes it.
 # tools/test.sh runs it after the tests. The installation needs root (or sudo); a merchalog
 # package installed here already is left alone and the installed checks are skipped.
+case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$(pwd)/build"

@@ -28,6 +28,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QRegularExpression>
 #include <QScopedValueRollback>
 #include <QStatusBar>
 
@@ -117,6 +118,12 @@ void Syohin_Main::setUpGrid()
             &Syohin_Main::gridCurrentChanged);
     connect(m_data1, &RecordSource::currentRowChanged, this, &Syohin_Main::syncGridToCurrent);
     connect(m_data1, &QAbstractItemModel::modelReset, this, &Syohin_Main::syncGridToCurrent);
+    // A row found deleted leaves the list: the count the search showed follows it.
+    connect(m_data1, &QAbstractItemModel::rowsRemoved, this, [this] {
+        static const QRegularExpression countMessage(u"^\\d+件$"_s);
+        if (countMessage.match(statusBar()->currentMessage()).hasMatch())
+            statusBar()->showMessage(u"%1件"_s.arg(m_data1->recordCount()));
+    });
 }
 
 void Syohin_Main::setUpDetailPanel()
