@@ -2,6 +2,7 @@
 #include "ui_syohin_main.h"
 
 #include "app/filemenu.h"
+#include "engine/jet/fileformat.h"
 #include "engine/records/currentcatalogue.h"
 #include "engine/records/recordsource.h"
 #include "engine/sqlite/cataloguecopy.h"
@@ -207,6 +208,11 @@ void Syohin_Main::startUp()
 
 void Syohin_Main::openAtStart(const QString &path)
 {
+    // An Access file is offered for import, as 開く offers it.
+    if (isJet(fileFormatOf(path))) {
+        m_fileMenu->importAccessFile(path);
+        return;
+    }
     if (const Status readable = Connection::check(path); !readable) {
         statusBar()->showMessage(readable.message());
         return;

@@ -11,6 +11,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace Merchalog {
@@ -27,7 +29,11 @@ QTableWidget *grid(const QStringList &headers, const QList<QStringList> &rows, Q
         for (int c = 0; c < rows.at(r).size() && c < headers.size(); ++c)
             table->setItem(r, c, new QTableWidgetItem(rows.at(r).at(c).left(200)));
     }
+    // A long value keeps the columns after it in view.
     table->resizeColumnsToContents();
+    for (int c = 0; c < table->columnCount(); ++c)
+        table->setColumnWidth(c, std::min(table->columnWidth(c), 240));
+    table->horizontalHeader()->setStretchLastSection(true);
     return table;
 }
 
