@@ -3,6 +3,7 @@
 #include "engine/jet/fileformat.h"
 #include "engine/jet/jetcatalogue.h"
 #include "engine/jet/jetchild.h"
+#include "engine/jet/jetimport.h"
 
 #include "jetfixture.h"
 
@@ -433,6 +434,28 @@ private slots:
             QCOMPARE(Test::querySql(target, u"SELECT count(*), sum(length(torihiki_add)) FROM torihiki"_s),
                      (QList<QVariantList>{{qint64(2), qint64(5014)}}));
         }
+    }
+
+    // Cancelled while reading or while storing, the import leaves nothing beside the old file.
+    void cancelledImportLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("whileStoring");
+        QTest::newRow("while reading") << false;
+        QTest::newRow("while storing") << true;
+    }
+    void cancelledImportLeavesNothing()
+    {
+        QFETCH(bool, whileStoring);
+        const QString old = write(fixture(), Writer::Version::Jet4);
+        JetImport import(old);
+        bool cancelledStoring = false;
+        const Status stored = import.store(m_dir->filePath(u"new.mdb"_s), [&](qint64 done, qint64 total) {
+            cancelledStoring = done > total / 2; // the second half of the work stores
+            return cancelledStoring != whileStoring;
+        });
+        QCOMPARE(stored.code(), ErrorCode::Cancelled);
+        QCOMPARE(cancelledStoring, whileStoring);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(old).fileName()});
     }
 
     void tellsFormats_data()

@@ -190,7 +190,7 @@ Status JetImport::run(const QString *target, const Progress &progress)
         QList<JetValueError> errors;
         const bool readBack = m_catalogue.forEachRow(jetImportTableName(table), [&](const JetTextRow &row) {
             ++plan.rows[std::size_t(t)];
-            if (progress && (++done & 1023) == 0 && !progress(total + done, 2 * total)) {
+            if (progress && (++done & 1023) == 1 && !progress(total + done, 2 * total)) {
                 cancelled = true;
                 return false;
             }
