@@ -215,12 +215,12 @@ void FileMenu::importAccessFile(const QString &path)
             showMessage(m_mainWindow, status.message());
         return status.ok();
     };
-    if (!run(u"「%1」を読み込んでいます"_s.arg(shown), [&](const auto &progress) { return import.makePlan(progress); }))
+    if (!run(u"確認しています: %1"_s.arg(shown), [&](const auto &progress) { return import.makePlan(progress); }))
         return;
     JetImportPreview preview(import.plan(), path, *target, m_mainWindow);
     if (preview.exec() != QDialog::Accepted)
         return;
-    if (!run(u"「%1」に取り込んでいます"_s.arg(QDir::toNativeSeparators(*target)),
+    if (!run(u"取り込んでいます: %1"_s.arg(QDir::toNativeSeparators(*target)),
              [&](const auto &progress) { return import.store(*target, progress); }))
         return;
     const JetImportPlan &plan = import.plan();

@@ -224,7 +224,7 @@ Status JetImport::run(const QString *target, const Progress &progress)
             }
             ++plan.added[std::size_t(t)];
             if (plan.firstRows[std::size_t(t)].size() < previewRows)
-                plan.firstRows[std::size_t(t)] << row.values;
+                plan.firstRows[std::size_t(t)] << (QStringList{QString::number(row.row)} + row.values);
             if (!insert)
                 return true;
             for (std::size_t f = 0; f < fields.size(); ++f) {

@@ -34,7 +34,8 @@ struct JetImportPlan
     QStringList ignored; // other tables and fields, left alone
     std::array<qint64, jetImportTableCount> rows{};  // rows of each table
     std::array<qint64, jetImportTableCount> added{}; // rows of each table without an error
-    // The first rows to add of each table: each field's text, Null as empty text.
+    // The first rows to add of each table: the row's number, then each field's text (Null as
+    // empty text).
     std::array<QList<QStringList>, jetImportTableCount> firstRows;
     QList<JetImportError> errors; // the first reasons, products first, in file order
     qint64 errorCount = 0;        // every reason, also those not listed
