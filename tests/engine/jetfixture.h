@@ -25,6 +25,10 @@ inline QList<JetWriter::Table> jetFixture()
 // Writes tables into a new file at path; returns false (and says why) when it cannot.
 inline bool writeJetFile(const QList<JetWriter::Table> &tables, const JetWriter::Options &options, const QString &path)
 {
+    if (tables.isEmpty()) {
+        qWarning() << "no tables to write into" << path;
+        return false;
+    }
     QString error;
     const QByteArray bytes = JetWriter::write(tables, options, &error);
     QFile file(path);
