@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything, makes a catalogue of 1,000,000 products and one of 3,000,000 (once each;
-# kept in build/), runs the search and CSV-export benchmarks beside the sqlite3 shell, an
-# export of the large catalogue while a second program stores products, and the reading of
-# an Access (Jet 4) catalogue of 100,000 products beside mdbtools' mdb-export.
+# kept in build/), runs the search, CSV-export and CSV-import benchmarks beside the sqlite3
+# shell, an export of the large catalogue while a second program stores products, and the
+# import of an Access (Jet 4) catalogue of 100,000 products beside mdbtools' mdb-export.
 case "${1:-}" in -h | --help) sed -n '2,/^set -/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +25,7 @@ fi
 status=0
 build/bench/bench_search "$catalogue" 5 || status=1
 build/bench/bench_csv "$catalogue" 3 || status=1
+build/bench/bench_import "$catalogue" 3 || status=1
 build/bench/bench_concurrent "$large" || status=1
 build/bench/bench_jet "$access" 3 || status=1
 exit $status

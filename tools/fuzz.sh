@@ -14,7 +14,7 @@ set -euo pipefail
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_number fuzz_statement fuzz_like fuzz_csv)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_number fuzz_statement fuzz_like fuzz_csv fuzz_csvread)
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz

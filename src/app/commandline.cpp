@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "app/csvcommands.h"
 #include "engine/jet/fileformat.h"
 #include "engine/jet/jetchild.h"
 #include "engine/jet/jetimport.h"
@@ -94,6 +95,19 @@ const QList<Command> &commands()
     static const QList<Command> table = {
         {u"--help"_s, u"-h"_s, {}, u"この説明を表示して終了します。"_s, 0, 0, showHelp},
         {u"--version"_s, u"-v"_s, {}, u"名前、バージョンと製造情報を表示して終了します。"_s, 0, 0, showVersion},
+        {u"import"_s, {},
+         u"カタログ ファイル --table syohin|torihiki [--duplicates skip|update|add] [--dry-run] [--errors エラー.csv]"_s,
+         u"CSV ファイルの商品（syohin）か取引先（torihiki）をカタログに取り込みます。\n"
+         "カタログにすでにある JAN コード・取引先コードの行は、飛ばすか（skip、既定）、\n"
+         "上書きするか（update）、そのまま追加します（add、商品のみ）。\n"
+         "--dry-run は確認だけで、何も書き込みません。--errors はエラーの行を\n"
+         "元と同じ形式の CSV ファイルに書き出します。エラーの行があるときは、その行を除いて\n"
+         "取り込み、終了コード 3 を返します。何も取り込めなかったときは 1 を返します。"_s,
+         2, -1, importCsv},
+        {u"export"_s, {}, u"カタログ ファイル [--department 部門コード] [--key-mode name|supplier|price|eos|jan --key キー]"_s,
+         u"メイン画面の検索と同じ条件で商品を探し、「CSV形式保存」と同じ形式の\n"
+         "CSV ファイルに書き出します。条件を指定しないときは、すべての商品を書き出します。"_s,
+         2, -1, exportCsv},
         {u"copy"_s, {}, u"コピー元 コピー先"_s,
          u"カタログを新しいファイルにコピーします。コピー元が Access 形式（.mdb）なら取り込み、取り込めない行を一覧にします。"_s,
          2, 2, copyCatalogue},
@@ -212,7 +226,8 @@ QString helpText()
         } else {
             const QString synopsis = (command.name + u' ' + command.arguments).trimmed();
             usageLines += u"       merchalog "_s + synopsis + u'\n';
-            commandLines += u"  merchalog %1\n      %2\n"_s.arg(synopsis, command.description);
+            QString description = command.description;
+            commandLines += u"  merchalog %1\n      %2\n"_s.arg(synopsis, description.replace(u"\n"_s, u"\n      "_s));
         }
     }
     if (!optionLines.isEmpty())

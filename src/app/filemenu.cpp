@@ -13,6 +13,7 @@
 #include "ui/raiseorcreate.h"
 #include "ui/workprogress.h"
 #include "windows/files/jetimportpreview.h"
+#include "windows/files/importpreview.h"
 #include "windows/files/newdatabase.h"
 
 #include <QDir>
@@ -34,7 +35,7 @@ namespace {
 // The dialogs' type lists: the description the user sees, then the pattern that limits the
 // listing ("*.mdb", "*.csv").
 const QString catalogueFilter = u"mdb(データベースファイル) (*.mdb)"_s;
-const QString csvFilter = u"(CSV形式）csv (*.csv)"_s;
+const QString csvFilter = csvFileFilter();
 
 const QString catalogueWildcard = u"*.mdb"_s;
 const QString csvWildcard = u"*.csv"_s;
@@ -251,6 +252,45 @@ void FileMenu::saveAs()
         return;
     }
     switchCatalogue(*chosen, QString(SqlText::emptyProductView));
+}
+
+void FileMenu::importCsv()
+{
+    if (!m_dialogs)
+        return;
+    const std::optional<QString> chosen = m_dialogs->openFileName(m_mainWindow, m_importFileName, csvFilter);
+    if (!chosen || chosen->isEmpty())
+        return;
+    m_importFileName = *chosen;
+
+    QMessageBox question(QMessageBox::NoIcon, QString(applicationTitle),
+                         u"%1 に入っているのは商品ですか、取引先ですか。"_s.arg(QDir::toNativeSeparators(*chosen)),
+                         QMessageBox::NoButton, m_mainWindow);
+    QPushButton *products = question.addButton(u"商品(&S)"_s, QMessageBox::AcceptRole);
+    QPushButton *suppliers = question.addButton(u"取引先(&T)"_s, QMessageBox::AcceptRole);
+    question.addButton(u"キャンセル(&C)"_s, QMessageBox::RejectRole);
+    question.exec();
+    if (question.clickedButton() != products && question.clickedButton() != suppliers)
+        return;
+    const ImportTable table = question.clickedButton() == products ? ImportTable::Products : ImportTable::Suppliers;
+
+    // The detail panel's edit is stored first: the import may overwrite the same product.
+    if (!storePendingEdits())
+        return;
+    ImportPreview preview(CurrentCatalogue::instance().databaseName(), *chosen, table, m_dialogs.get(), m_mainWindow);
+    if (!preview.preparePlan() || preview.exec() != QDialog::Accepted)
+        return;
+
+    const CsvImport &done = preview.csvImport();
+    if (table == ImportTable::Products)
+        m_data1->showRecords(done.storedProducts());
+    QString said = u"%1 から%2を %3件追加し、%4件上書きしました。"_s.arg(QDir::toNativeSeparators(*chosen))
+                       .arg(table == ImportTable::Products ? u"商品"_s : u"取引先"_s)
+                       .arg(done.plan().count(RowOutcome::Added))
+                       .arg(done.plan().count(RowOutcome::Updated));
+    if (const qint64 errors = done.plan().count(RowOutcome::Error); errors > 0)
+        said += u"エラーのある %1行は取り込んでいません。"_s.arg(errors);
+    Q_EMIT statusMessage(said);
 }
 
 void FileMenu::exportCsv()

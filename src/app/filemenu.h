@@ -1,5 +1,6 @@
 #pragma once
 
+#include "windows/files/filedialogs.h"
 #include "windows/files/newdatabase.h"
 
 #include <QObject>
@@ -16,25 +17,6 @@ namespace Merchalog {
 
 class FieldBinder;
 class RecordSource;
-
-// The file, save and printer dialogs the main window shows. Tests replace them.
-class FileDialogs
-{
-public:
-    virtual ~FileDialogs() = default;
-    // The platform's open-file dialog; returns the chosen full path, or nullopt when cancelled.
-    virtual std::optional<QString> openFileName(QWidget *parent, const QString &fileName,
-                                                const QString &filter) = 0;
-    // The platform's save-file dialog; returns the chosen full path (possibly empty), or
-    // nullopt when cancelled. confirmOverwrite asks before an existing file is chosen.
-    virtual std::optional<QString> saveFileName(QWidget *parent, const QString &fileName,
-                                                const QString &filter, bool confirmOverwrite) = 0;
-    // The printer set-up dialog for printer; returns false when cancelled.
-    virtual bool printerSetup(QWidget *parent, QPrinter *printer) = 0;
-};
-
-// Qt's own dialogs.
-std::unique_ptr<FileDialogs> makePlatformFileDialogs();
 
 // The main window's file menu: new catalogue, open, save as, CSV export, printer set-up and
 // printing. Holds the two remembered dialog file names (catalogue files and CSV files) and
@@ -65,6 +47,9 @@ public:
     void importAccessFile(const QString &path);
     void saveAs();                // 名前を付けて保存
     void exportCsv();             // CSV形式保存
+    // CSV取込: asks for a file and whether it holds products or suppliers, previews the
+    // import and stores it; the imported products then make the product list.
+    void importCsv();
     void printerSetup();          // 印刷設定
     // 印刷: prints an image of clientArea at its on-screen size on one page. Returns false
     // when nothing was printed (no printer, printer not ready, or an output file that is an
@@ -94,6 +79,7 @@ private:
     QPointer<NewDataBase> m_newDataBase;
     QString m_catalogueFileName;
     QString m_csvFileName = QStringLiteral("*.csv");
+    QString m_importFileName;
 };
 
 } // namespace Merchalog

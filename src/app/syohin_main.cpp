@@ -164,6 +164,7 @@ void Syohin_Main::setUpMenus()
     connect(m_ui->mnufileOpen, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->openCatalogue(); }));
     connect(m_ui->mnufileSave, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->saveAs(); }));
     connect(m_ui->mnufileCSV, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->exportCsv(); }));
+    connect(m_ui->mnufileImport, &QAction::triggered, this, withGridEditFinished([](FileMenu *menu) { menu->importCsv(); }));
     connect(m_ui->mnufilePrintPro, &QAction::triggered, m_fileMenu, &FileMenu::printerSetup);
     connect(m_ui->mnufilePrint, &QAction::triggered, this,
             [this] { m_fileMenu->print(m_ui->centralwidget); });

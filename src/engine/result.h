@@ -107,6 +107,8 @@ inline constexpr QStringView adding = u"登録できませんでした";
 inline constexpr QStringView storing = u"変更を保存できませんでした";
 inline constexpr QStringView deleting = u"削除できませんでした";
 inline constexpr QStringView writingFile = u"ファイルを書き込めませんでした";
+inline constexpr QStringView readingFile = u"ファイルを読み込めませんでした";
+inline constexpr QStringView importing = u"取り込めませんでした";
 } // namespace Failed
 
 namespace Reason {

@@ -21,6 +21,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QTextStream>
 #include <QStatusBar>
 #include <QTest>
 
@@ -42,6 +43,8 @@ private Q_SLOTS:
     void parse();
     void commandsNeedNoDisplay_data();
     void commandsNeedNoDisplay();
+    void csvCommands_data();
+    void csvCommands();
     void standardDialogsSpeakJapanese_data();
     void standardDialogsSpeakJapanese();
     void catalogueAtStart_data();
@@ -135,6 +138,67 @@ void TestDesktop::commandsNeedNoDisplay()
         for (const auto &command : CommandLine::commands())
             QVERIFY2(out.contains(command.name) != command.hidden && out.contains(command.shortName), qPrintable(command.name));
     }
+}
+
+void TestDesktop::csvCommands_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // after the command word; c.mdb is the catalogue
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output"); // its start
+    QTest::addColumn<QString>("error");  // in its one line; empty: nothing on standard error
+    QTest::addColumn<int>("products");   // in the catalogue afterwards
+    QTest::addColumn<int>("lines");      // in the second file afterwards
+
+    const QString imported = u"取り込みました: 追加 1件、更新 0件、スキップ 0件、エラー 1件（UTF-8）"_s;
+    const QString refused = u"1行にエラーがあるため、その行は取り込んでいません（最初のエラー: 3行目 syohin_master「abc」"_s;
+    QTest::newRow("import, a row refused") << QStringList{u"import"_s, u"c.mdb"_s, u"p.csv"_s, u"--table"_s, u"syohin"_s}
+                                           << 3 << imported << refused << 2 << 3;
+    QTest::newRow("import, dry run") << QStringList{u"import"_s, u"c.mdb"_s, u"p.csv"_s, u"--table=syohin"_s, u"--dry-run"_s}
+                                     << 3 << u"取り込まずに確認しました"_s << u"その行は取り込めません"_s << 1 << 3;
+    QTest::newRow("import suppliers") << QStringList{u"import"_s, u"c.mdb"_s, u"s.csv"_s, u"--table"_s, u"torihiki"_s}
+                                      << 0 << u"取り込みました: 追加 1件"_s << QString() << 1 << 2;
+    QTest::newRow("import, no table") << QStringList{u"import"_s, u"c.mdb"_s, u"p.csv"_s} << 2 << QString()
+                                      << u"--table には"_s << 1 << 3;
+    QTest::newRow("import, missing catalogue") << QStringList{u"import"_s, u"none.mdb"_s, u"p.csv"_s, u"--table"_s, u"syohin"_s}
+                                               << 1 << QString() << u"ファイルが見つかりません"_s << 1 << 3;
+    QTest::newRow("export by department") << QStringList{u"export"_s, u"c.mdb"_s, u"out.csv"_s, u"--department"_s, u"3"_s}
+                                          << 0 << u"1件を書き出しました。"_s << QString() << 1 << 2;
+    QTest::newRow("export by JAN") << QStringList{u"export"_s, u"c.mdb"_s, u"out.csv"_s, u"--key-mode"_s, u"jan"_s,
+                                                  u"--key"_s, u"4901234567894"_s}
+                                   << 0 << u"1件を書き出しました。"_s << QString() << 1 << 2;
+    QTest::newRow("export, mode without key") << QStringList{u"export"_s, u"c.mdb"_s, u"out.csv"_s, u"--key-mode"_s, u"eos"_s}
+                                              << 2 << QString() << u"--key で"_s << 1 << 0;
+}
+
+void TestDesktop::csvCommands()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+    QFETCH(QString, error);
+    QFETCH(int, products);
+    QFETCH(int, lines);
+
+    TestFolder folder;
+    QVERIFY(folder.isValid());
+    QVERIFY(makeCatalogue(u"c.mdb"_s));
+    QVERIFY(insertSupplier(u"c.mdb"_s, {u"テスト商事"_s, u"東京"_s, u"03"_s, u"120"_s, u"100"_s}));
+    QVERIFY(insertProduct(u"c.mdb"_s, {.mei = u"緑茶"_s, .bumon = u"3"_s}));
+    const QByteArray header = "syohin_mei,syohin_master,syohin_sale,syohin_genka,syohin_JAN,syohin_EOS,syohin_EOStani,"
+                              "syohin_torihikicode,bumon_code,bumon_AU\n";
+    QVERIFY(writeFile(u"p.csv"_s, header + "紅茶,100,90,70,5,1,1,120,3,1\n麦茶,abc,90,70,6,1,1,120,3,1\n"));
+    QVERIFY(writeFile(u"s.csv"_s, "torihiki_mei,torihiki_add,torihiki_tel,torihiki_code,torihiki_post\nA社,東京,03,130,1\n"));
+
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    QCOMPARE(CommandLine::run(CommandLine::parse(QStringList{u"merchalog"_s} + arguments), outStream, errStream), status);
+    QVERIFY2(out.startsWith(output), qPrintable(out));
+    QCOMPARE(err.count(u'\n'), error.isEmpty() ? 0 : 1);
+    QVERIFY2(err.contains(error), qPrintable(err));
+    QCOMPARE(productsIn(u"c.mdb"_s).size(), products);
+    QCOMPARE(readFile(arguments.at(2)).count("\n"), lines);
 }
 
 void TestDesktop::standardDialogsSpeakJapanese_data()

@@ -93,10 +93,6 @@ const Cp932Table &cp932Table()
 }
 
 
-// The header line, eleven quoted titles in canonical field order.
-const QString headerLine = u"\"商品名\",\"商品マスタ価格\",\"商品特売価格\",\"商品原価価格\",\"商品JANコード\","
-                           u"\"商品発注コード\",\"商品発注単位\",\"商品取引先名\",\"商品取引先コード\","
-                           u"\"商品部門コード\",\"商品部門カテゴリ\""_s;
 
 constexpr char nullItem[] = "#NULL#";
 
@@ -176,7 +172,14 @@ ProductCsvFormatter::ProductCsvFormatter(const std::array<int, 11> &fieldIndex)
 
 void ProductCsvFormatter::appendHeader(QByteArray &out)
 {
-    appendShiftJis(headerLine, out);
+    // Eleven quoted titles.
+    for (std::size_t i = 0; i < productCsvCaptions.size(); ++i) {
+        if (i > 0)
+            out.append(',');
+        out.append('"');
+        appendShiftJis(productCsvCaptions[i], out);
+        out.append('"');
+    }
     out.append("\r\n", 2);
 }
 

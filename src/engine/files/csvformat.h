@@ -12,6 +12,12 @@
 
 namespace Merchalog {
 
+// The titles of the export's header line, one per product field in canonical order.
+inline constexpr std::array<QStringView, 11> productCsvCaptions{
+    u"商品名", u"商品マスタ価格", u"商品特売価格", u"商品原価価格", u"商品JANコード", u"商品発注コード",
+    u"商品発注単位", u"商品取引先名", u"商品取引先コード", u"商品部門コード", u"商品部門カテゴリ",
+};
+
 // Appends text in Shift_JIS (the Microsoft code page 932 table, NEC and IBM extensions
 // included). A character whose code page bytes would not read back as itself is replaced:
 // written with its customary best-fit form (WAVE DASH as the full-width tilde, MINUS SIGN as

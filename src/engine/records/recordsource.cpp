@@ -106,6 +106,26 @@ Status RecordSource::open(const QString &recordSource, bool selectRows)
     return {};
 }
 
+Status RecordSource::showRecords(std::vector<Bookmark> keys)
+{
+    m_status = {};
+    if (Status stored = storeCurrent(); !stored)
+        return stored;
+    if (!m_store || !m_table)
+        return fail(ErrorCode::NoCurrentRecord, u"レコードソースが開かれていません。"_s);
+    beginResetModel();
+    m_rows.reset(std::move(keys));
+    m_read = {};
+    m_current = m_rows.count() == 0 ? -1 : 0;
+    m_editMode = EditMode::None;
+    m_pending = {};
+    if (m_current >= 0)
+        readCurrent();
+    endResetModel();
+    Q_EMIT currentRowChanged(m_current);
+    return {};
+}
+
 Status RecordSource::setCurrentRow(int row)
 {
     m_status = {};

@@ -74,6 +74,11 @@ public:
     // no row: for a record source that only adds records (see appendRecord). The table
     // becomes the record-source text.
     Status openTable(QAnyStringView table);
+    // Lists these records of the table the last refresh or openTable opened, in this order,
+    // as if a search had selected them (records that are gone leave the list as it reaches
+    // them); the first becomes current. The record-source text stays as it was. Fails when a
+    // pending edit cannot be stored or no table is open.
+    Status showRecords(std::vector<Bookmark> keys);
 
     // Number of rows of the result; 0 exactly when nothing was selected.
     int recordCount() const { return m_rows.count(); }

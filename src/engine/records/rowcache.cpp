@@ -14,7 +14,7 @@ constexpr qsizetype maxCachedRows = 4096;
 void RowCache::reset(std::vector<Bookmark> keys)
 {
     m_keys = std::move(keys);
-    m_sorted = true;
+    m_sorted = std::is_sorted(m_keys.begin(), m_keys.end());
     m_values.clear();
     m_gone.clear();
 }

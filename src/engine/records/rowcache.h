@@ -16,7 +16,7 @@ namespace Merchalog {
 class RowCache final
 {
 public:
-    // A new result, its keys in key order.
+    // A new result, its keys in list order (usually key order).
     void reset(std::vector<Bookmark> keys);
     void clear() { reset({}); }
 

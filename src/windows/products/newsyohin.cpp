@@ -1,6 +1,7 @@
 #include "windows/products/newsyohin.h"
 #include "ui_newsyohin.h"
 
+#include "engine/kinds/entrytexts.h"
 #include "engine/kinds/jancheck.h"
 #include "engine/kinds/number.h"
 #include "engine/kinds/schema.h"
@@ -103,23 +104,15 @@ void Newsyohin::registerProduct()
 
 bool Newsyohin::checkRequiredFields()
 {
-    const std::array<std::pair<const QLineEdit *, QString>, 11> required{{
-        {m_ui->Text1, u"商品名を入力してください。"_s},
-        {m_ui->Text2, u"商品の標準価格を入力してください。"_s},
-        {m_ui->Text3, u"特売価格を入力してください。"_s},
-        {m_ui->Text4, u"原価を入力しててください。"_s},
-        {m_ui->Text5, u"JANコードを入力してください。"_s},
-        {m_ui->Text6, u"EOSコードを入力してください。"_s},
-        {m_ui->Text7, u"発注単位を入力してください。"_s},
-        {m_ui->Text8, u"取引先コードより取引先を検索してください。"_s},
-        {m_ui->Text9, u"取引先コードより取引先コードを検索してください。"_s},
-        {m_ui->Text14, u"部門コードを入力してください。"_s},
-        {m_ui->Text15, u"AUを入力してください。"_s},
-    }};
+    // In the table's field order, which is the order of the checks.
+    const std::array<const QLineEdit *, syohinFields.size()> required{
+        m_ui->Text1, m_ui->Text2, m_ui->Text3, m_ui->Text4, m_ui->Text5, m_ui->Text6,
+        m_ui->Text7, m_ui->Text8, m_ui->Text9, m_ui->Text14, m_ui->Text15,
+    };
     // Only the empty string is missing: blanks count as typed.
-    for (const auto &[edit, message] : required) {
-        if (edit->text().isEmpty()) {
-            showMessage(this, message);
+    for (std::size_t i = 0; i < required.size(); ++i) {
+        if (required[i]->text().isEmpty()) {
+            showMessage(this, EntryText::productRequired[i].toString());
             return false;
         }
     }
@@ -158,7 +151,7 @@ bool Newsyohin::appendProduct()
             if (const auto number = Currency::parse(text)) {
                 values[i].value = QVariant::fromValue(*number);
             } else {
-                showMessage(this, u"「%1」に数値を入力してください。"_s.arg(label->text()));
+                showMessage(this, EntryText::numberExpected(label->text()));
                 edit->setFocus(Qt::OtherFocusReason);
                 return false;
             }
@@ -167,8 +160,7 @@ bool Newsyohin::appendProduct()
             if (const auto number = parseSmallInt(text)) {
                 values[i].value = int(*number);
             } else {
-                showMessage(this, u"「%1」に-32768から32767までの整数を入力してください。"_s
-                                      .arg(label->text()));
+                showMessage(this, EntryText::smallIntExpected(label->text()));
                 edit->setFocus(Qt::OtherFocusReason);
                 return false;
             }

@@ -1,6 +1,7 @@
 #include "windows/suppliers/newtorihiki.h"
 #include "ui_newtorihiki.h"
 
+#include "engine/kinds/entrytexts.h"
 #include "engine/kinds/number.h"
 #include "engine/kinds/schema.h"
 #include "engine/records/appendrecord.h"
@@ -41,16 +42,12 @@ void NEWtorihiki::registerSupplier()
 {
     // Every field is required; blanks count as filled in. The code is asked for before the
     // postal code although the postal code stands higher on the window.
-    const std::array<std::pair<QLineEdit *, QString>, 5> required{{
-        {m_ui->Text1, u"新規取引先名を入力してください。"_s},
-        {m_ui->Text2, u"取引先住所を入力してください。"_s},
-        {m_ui->Text3, u"取引先電話番号を入力してください。"_s},
-        {m_ui->Text4, u"取引先コードを入力してください。"_s},
-        {m_ui->Text5, u"取引先郵便番号を入力してください。"_s},
-    }};
-    for (const auto &[edit, message] : required) {
-        if (edit->text().isEmpty()) {
-            showMessage(this, message);
+    const std::array<const QLineEdit *, torihikiFields.size()> required{
+        m_ui->Text1, m_ui->Text2, m_ui->Text3, m_ui->Text4, m_ui->Text5,
+    };
+    for (std::size_t i = 0; i < required.size(); ++i) {
+        if (required[i]->text().isEmpty()) {
+            showMessage(this, EntryText::supplierRequired[i].toString());
             return;
         }
     }
@@ -67,7 +64,7 @@ void NEWtorihiki::registerSupplier()
         return;
     }
     if (m_data1->recordCount() != 0) {
-        showMessage(this, u"その取引先コードはすでに存在しています。"_s);
+        showMessage(this, EntryText::supplierCodeExists.toString());
         return;
     }
 

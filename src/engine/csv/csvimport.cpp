@@ -1,0 +1,791 @@
+#include "engine/csv/csvimport.h"
+
+#include "engine/sqlite/connection.h"
+#include "engine/kinds/entrytexts.h"
+#include "engine/kinds/number.h"
+#include "engine/kinds/schema.h"
+#include "engine/sqlite/writeguard.h"
+#include "engine/files/csvformat.h"
+#include "engine/csv/csvreader.h"
+#include "engine/csv/keyset.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDevice>
+#include <QHash>
+#include <QSaveFile>
+
+#include <sqlite3.h>
+
+#include <optional>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace Merchalog {
+
+namespace {
+
+// Progress is told after this many rows.
+constexpr qint64 progressEvery = 4096;
+// Supplier names looked up for products are remembered up to this many codes.
+constexpr qsizetype supplierCacheLimit = 65536;
+// The reserved JAN code that is never a duplicate: such rows are hidden from every list.
+constexpr qint64 reservedJanUnits = -99 * Currency::unitsPerOne;
+
+constexpr std::size_t noField = std::size_t(-1);
+
+// What the import knows of a table.
+struct TableSpec
+{
+    QLatin1StringView name;
+    const FieldDef *fields;
+    std::size_t count;
+    const QStringView *captions;   // how the header may name each field besides its name
+    const QStringView *required;   // the registration's message for each empty field
+    std::size_t key;               // the field that identifies a record
+    QString keyCaption;            // the key as reasons name it
+    std::size_t supplierName = noField; // products: taken from the supplier when not in the file
+    std::size_t supplierCode = noField; // products: must name a supplier of the catalogue
+};
+
+const TableSpec &specOf(ImportTable table)
+{
+    static const TableSpec products{Table::syohin,
+                                    syohinFields.data(),
+                                    syohinFields.size(),
+                                    productCsvCaptions.data(),
+                                    EntryText::productRequired.data(),
+                                    4,
+                                    u"JANコード"_s,
+                                    7,
+                                    8};
+    static const TableSpec suppliers{Table::torihiki,
+                                     torihikiFields.data(),
+                                     torihikiFields.size(),
+                                     EntryText::supplierCaptions.data(),
+                                     EntryText::supplierRequired.data(),
+                                     3,
+                                     u"取引先コード"_s};
+    return table == ImportTable::Products ? products : suppliers;
+}
+
+QString nativeName(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString quoteIdentifier(const QString &name)
+{
+    QString quoted = name;
+    quoted.replace(u'"', u"\"\""_s);
+    return u'"' + quoted + u'"';
+}
+
+// A prepared statement that is finalised when it goes.
+class Sql final
+{
+public:
+    Sql() = default;
+    Sql(sqlite3 *db, const QString &sql)
+    {
+        const QByteArray utf8 = sql.toUtf8();
+        sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr);
+    }
+    ~Sql() { sqlite3_finalize(m_stmt); }
+    Sql(Sql &&other) noexcept : m_stmt(std::exchange(other.m_stmt, nullptr)) {}
+    Sql &operator=(Sql &&other) noexcept
+    {
+        std::swap(m_stmt, other.m_stmt);
+        return *this;
+    }
+
+    bool isValid() const { return m_stmt != nullptr; }
+    sqlite3_stmt *get() const { return m_stmt; }
+    void reset() const
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+
+private:
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+// A transaction that is rolled back unless it was committed: the one write transaction of
+// storing, or one of the short read transactions the other passes look things up in.
+class Transaction final
+{
+public:
+    explicit Transaction(sqlite3 *db) : m_db(db) {}
+    ~Transaction()
+    {
+        if (m_open)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    bool isOpen() const { return m_open; }
+    bool begin(bool write)
+    {
+        m_open = sqlite3_exec(m_db, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+        return m_open;
+    }
+    bool commit()
+    {
+        if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return false;
+        m_open = false;
+        return true;
+    }
+
+private:
+    sqlite3 *m_db;
+    bool m_open = false;
+};
+
+// A larger page cache while importing: a million rows with five indexes otherwise spend most
+// of their time moving pages between the cache and the file. The connection's own size comes
+// back afterwards.
+class LargerCache final
+{
+public:
+    explicit LargerCache(sqlite3 *db) : m_db(db)
+    {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA cache_size", -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+            m_previous = sqlite3_column_int64(stmt, 0);
+        sqlite3_finalize(stmt);
+        sqlite3_exec(db, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr);
+    }
+    ~LargerCache()
+    {
+        const QByteArray sql = "PRAGMA cache_size = " + QByteArray::number(m_previous);
+        sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr);
+    }
+
+private:
+    sqlite3 *m_db;
+    qint64 m_previous = -2000;
+};
+
+// One field of a row after conversion.
+struct FieldValue
+{
+    bool present = false; // the file has the column
+    bool valid = false;   // present, not empty, and of its kind
+    qint64 integer = 0;   // units of a number, or the small integer
+};
+
+bool isAllEmpty(const CsvRecord &record)
+{
+    for (const QString &field : record.fields) {
+        if (!field.isEmpty())
+            return false;
+    }
+    return record.problem == CsvProblem::None;
+}
+
+QString problemReason(CsvProblem problem, TextEncoding encoding)
+{
+    switch (problem) {
+    case CsvProblem::None:
+        break;
+    case CsvProblem::BadQuote:
+        return u"引用符（\"）の閉じ方が正しくありません。"_s;
+    case CsvProblem::TooLong:
+        return u"行が長すぎます（%1項目、%2文字まで）。"_s.arg(CsvReader::maxFields).arg(CsvReader::maxRecordLength);
+    case CsvProblem::Undecodable:
+        return u"%1として読めない文字があります。"_s.arg(encodingName(encoding));
+    }
+    return {};
+}
+
+QString expectedHeaders(const TableSpec &spec)
+{
+    QStringList captions;
+    QStringList names;
+    for (std::size_t i = 0; i < spec.count; ++i) {
+        captions << spec.captions[i].toString();
+        names << QString(spec.fields[i].name);
+    }
+    return u"%1（または %2）"_s.arg(captions.join(u", "_s), names.join(u", "_s));
+}
+
+
+// The columns of a file: for each field of the table the column that holds it (-1: none).
+struct Columns
+{
+    std::vector<int> of;
+    qsizetype count = 0; // the header's fields: every row must have as many
+};
+
+// Matches the header line's titles with the table's fields (the export's titles or the field
+// names, in any order) into plan and columns. Returns why the file is refused, or nothing.
+QString matchHeader(const CsvRecord &header, const TableSpec &spec, ImportTable table, const QString &fileName,
+                    ImportPlan &plan, Columns &columns)
+{
+    plan.headers = header.fields;
+    columns.of.assign(spec.count, -1);
+    columns.count = header.fieldCount;
+    bool anyKnown = false;
+    for (qsizetype column = 0; column < header.fields.size(); ++column) {
+        const QString title = header.fields.at(column).trimmed();
+        int field = -1;
+        for (std::size_t f = 0; f < spec.count; ++f) {
+            if (title == spec.captions[f] || QString::compare(title, spec.fields[f].name, Qt::CaseInsensitive) == 0) {
+                field = int(f);
+                break;
+            }
+        }
+        plan.columnField.push_back(field);
+        if (field < 0) {
+            plan.unknownColumns << header.fields.at(column);
+            continue;
+        }
+        int &at = columns.of[std::size_t(field)];
+        if (at >= 0) {
+            return u"「%1」の見出し「%2」と「%3」は同じ項目 %4 を指しています。どちらか一方にしてください。"_s.arg(
+                nativeName(fileName), header.fields.at(at), header.fields.at(column), QString(spec.fields[field].name));
+        }
+        at = int(column);
+        anyKnown = true;
+    }
+    if (!anyKnown || header.problem != CsvProblem::None) {
+        return u"「%1」の1行目に%2の見出しがありません。次の見出しが必要です: %3"_s.arg(
+            nativeName(fileName), table == ImportTable::Products ? u"商品"_s : u"取引先"_s, expectedHeaders(spec));
+    }
+    for (std::size_t f = 0; f < spec.count; ++f) {
+        if (columns.of[f] < 0)
+            plan.missingFields << spec.captions[f].toString();
+    }
+    return {};
+}
+
+// What becomes of one row, and why.
+struct Judgement
+{
+    RowOutcome outcome = RowOutcome::Added;
+    std::vector<FieldValue> values;
+    std::vector<ImportError> errors;
+    QString supplierName; // products: the name of the supplier the code names
+};
+
+// Judges rows one after another: their values as registration converts and checks them, and
+// their keys against the rows before them and against the catalogue.
+class RowJudge final
+{
+public:
+    RowJudge(const TableSpec &spec, ImportTable table, DuplicateChoice duplicates, const Columns &columns,
+             const ImportPlan &plan, sqlite3 *db, const TableInfo &stored, const TableInfo &suppliers)
+        : m_spec(spec)
+        , m_table(table)
+        , m_duplicates(duplicates)
+        , m_columns(columns)
+        , m_plan(plan)
+        , m_findKey(db, u"SELECT 1 FROM %1 WHERE %2 = ? LIMIT 2"_s.arg(
+                            quoteIdentifier(stored.name),
+                            quoteIdentifier(stored.columns[std::size_t(stored.indexOf(spec.fields[spec.key].name))].name)))
+    {
+        if (spec.supplierCode != noField) {
+            const auto column = [&](QLatin1StringView name) {
+                return quoteIdentifier(suppliers.columns[std::size_t(suppliers.indexOf(name))].name);
+            };
+            m_findSupplier = Sql(db, u"SELECT %1 FROM %2 WHERE %3 = ? LIMIT 1"_s.arg(
+                                         column(Field::torihiki_mei), quoteIdentifier(suppliers.name),
+                                         column(Field::torihiki_code)));
+        }
+    }
+
+    bool isValid() const { return m_findKey.isValid() && (m_spec.supplierCode == noField || m_findSupplier.isValid()); }
+    // Why judging failed (the key set's temporary file), when it was not the catalogue.
+    QString errorString() const { return m_keys.errorString(); }
+
+    // The file's text for a field (empty when the file has no such column).
+    QString textOf(const CsvRecord &record, std::size_t field) const
+    {
+        const int column = m_columns.of[field];
+        return column >= 0 ? record.fields.value(column) : QString();
+    }
+
+    // Judges a row; false when the catalogue or the key set could not be read.
+    bool judge(const CsvRecord &record, Judgement &judgement)
+    {
+        judgement.outcome = RowOutcome::Added;
+        judgement.values.assign(m_spec.count, FieldValue());
+        judgement.errors.clear();
+        judgement.supplierName.clear();
+        const auto addError = [&](std::size_t field, const QString &reason) {
+            ImportError error;
+            error.row = record.row;
+            if (field != noField) {
+                const int column = m_columns.of[field];
+                error.field = column >= 0 ? m_plan.headers.value(column) : m_spec.captions[field].toString();
+                error.value = textOf(record, field);
+            }
+            error.reason = reason;
+            judgement.errors.push_back(std::move(error));
+        };
+
+        // The row as a whole, then each field the file has.
+        if (record.problem != CsvProblem::None)
+            addError(noField, problemReason(record.problem, m_plan.encoding));
+        else if (record.fieldCount != m_columns.count)
+            addError(noField, u"項目の数が見出しと合いません（見出しは%1項目、この行は%2項目）。"_s.arg(m_columns.count).arg(record.fieldCount));
+        const bool readable = judgement.errors.empty();
+        std::vector<FieldValue> &values = judgement.values;
+        for (std::size_t f = 0; f < m_spec.count && readable; ++f)
+            values[f] = convert(record, f, addError);
+
+        // The key: against the rows before it and against the catalogue.
+        const FieldValue &key = values[m_spec.key];
+        const bool addAnyway = m_table == ImportTable::Products && m_duplicates == DuplicateChoice::Add;
+        int inCatalogue = 0; // records with the key, counted up to two
+        if (key.valid && !(m_table == ImportTable::Products && key.integer == reservedJanUnits)) {
+            const std::optional<qint64> earlierRow = m_keys.insert(key.integer, record.row);
+            if (!m_keys.errorString().isEmpty())
+                return false;
+            if (earlierRow) {
+                ++m_duplicatesInFile;
+                if (!addAnyway)
+                    addError(m_spec.key, u"%1行目と同じ%2です。"_s.arg(*earlierRow).arg(m_spec.keyCaption));
+            } else if (!addAnyway) {
+                sqlite3_bind_int64(m_findKey.get(), 1, key.integer);
+                int rc;
+                while ((rc = sqlite3_step(m_findKey.get())) == SQLITE_ROW)
+                    ++inCatalogue;
+                m_findKey.reset();
+                if (rc != SQLITE_DONE)
+                    return false;
+            }
+        }
+        if (inCatalogue > 1 && m_duplicates == DuplicateChoice::Update) {
+            // Which of them the row means cannot be told; none is guessed.
+            addError(m_spec.key, u"カタログにこの%1のレコードが複数あるため、どれを上書きするか決められません。"_s.arg(m_spec.keyCaption));
+        } else if (inCatalogue > 0) {
+            switch (m_duplicates) {
+            case DuplicateChoice::Skip:
+                judgement.outcome = RowOutcome::Skipped;
+                break;
+            case DuplicateChoice::Update:
+                judgement.outcome = RowOutcome::Updated;
+                break;
+            case DuplicateChoice::Add:
+                // Only suppliers get here: a supplier code names one supplier.
+                addError(m_spec.key, EntryText::supplierCodeExists.toString());
+                break;
+            }
+        }
+        // A new record needs every field, as registration does.
+        if (judgement.outcome == RowOutcome::Added && readable) {
+            for (std::size_t f = 0; f < m_spec.count; ++f) {
+                if (!values[f].present && f != m_spec.supplierName)
+                    addError(f, m_spec.required[f].toString());
+            }
+        }
+        // A product's supplier must be in the catalogue; its name comes from there unless the
+        // file gives one.
+        if (m_spec.supplierCode != noField && judgement.outcome != RowOutcome::Skipped && values[m_spec.supplierCode].valid) {
+            const auto found = supplierNameOf(values[m_spec.supplierCode].integer);
+            if (!found)
+                return false;
+            if (*found) {
+                judgement.supplierName = **found;
+            } else {
+                addError(m_spec.supplierCode,
+                         u"取引先コード「%1」の取引先がカタログにありません。先に取引先を登録してください。"_s.arg(
+                             textOf(record, m_spec.supplierCode)));
+            }
+        }
+        if (!judgement.errors.empty())
+            judgement.outcome = RowOutcome::Error;
+        return true;
+    }
+
+    qint64 duplicatesInFile() const { return m_duplicatesInFile; }
+
+private:
+    template<class AddError>
+    FieldValue convert(const CsvRecord &record, std::size_t f, const AddError &addError) const
+    {
+        FieldValue value;
+        value.present = m_columns.of[f] >= 0;
+        if (!value.present)
+            return value;
+        const QString text = textOf(record, f);
+        if (text.isEmpty()) {
+            // A product's supplier name may be left to the supplier the code names.
+            if (f != m_spec.supplierName || m_columns.of[m_spec.supplierCode] < 0)
+                addError(f, m_spec.required[f].toString());
+            return value;
+        }
+        switch (m_spec.fields[f].kind) {
+        case Kind::Text:
+            value.valid = true;
+            break;
+        case Kind::Number:
+            if (const auto number = Currency::parse(text)) {
+                value.valid = true;
+                value.integer = number->units();
+            }
+            break;
+        case Kind::SmallInt:
+            if (const auto number = parseSmallInt(text)) {
+                value.valid = true;
+                value.integer = *number;
+            }
+            break;
+        }
+        if (!value.valid) {
+            const QString label = m_plan.headers.value(m_columns.of[f]).trimmed();
+            const QString exponent = exponentNotationReason(text, label);
+            addError(f, exponent.isEmpty() ? EntryText::valueExpected(m_spec.fields[f].kind, label) : exponent);
+        }
+        return value;
+    }
+
+    // The name of the supplier with this code: nullopt when it could not be read, an empty
+    // optional when there is none.
+    std::optional<std::optional<QString>> supplierNameOf(qint64 code)
+    {
+        if (const auto it = m_supplierNames.constFind(code); it != m_supplierNames.cend())
+            return *it;
+        sqlite3_stmt *stmt = m_findSupplier.get();
+        sqlite3_bind_int64(stmt, 1, code);
+        std::optional<QString> name;
+        const int rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW) {
+            name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
+                                     sqlite3_column_bytes(stmt, 0));
+        }
+        m_findSupplier.reset();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            return std::nullopt;
+        if (m_supplierNames.size() >= supplierCacheLimit)
+            m_supplierNames.clear();
+        m_supplierNames.insert(code, name);
+        return name;
+    }
+
+    const TableSpec &m_spec;
+    ImportTable m_table;
+    DuplicateChoice m_duplicates;
+    const Columns &m_columns;
+    const ImportPlan &m_plan;
+    Sql m_findKey;
+    Sql m_findSupplier;
+    KeySet m_keys;
+    QHash<qint64, std::optional<QString>> m_supplierNames;
+    qint64 m_duplicatesInFile = 0;
+};
+
+// Writes judged rows into the table: an insert of every field, and an update of the fields
+// the file has (a product's supplier name too when the file gives the supplier's code).
+class RowWriter final
+{
+public:
+    RowWriter(const TableSpec &spec, const Columns &columns, sqlite3 *db, const TableInfo &stored)
+        : m_spec(spec)
+        , m_db(db)
+    {
+        QStringList names;
+        QStringList marks;
+        QStringList sets;
+        QString keyColumn;
+        for (std::size_t f = 0; f < spec.count; ++f) {
+            const QString name = quoteIdentifier(stored.columns[std::size_t(stored.indexOf(spec.fields[f].name))].name);
+            names << name;
+            marks << u"?"_s;
+            const bool derivedName = f == spec.supplierName && columns.of[spec.supplierCode] >= 0;
+            if (f == spec.key) {
+                keyColumn = name;
+            } else if (columns.of[f] >= 0 || derivedName) {
+                sets << name + u" = ?"_s;
+                m_updated.push_back(f);
+            }
+        }
+        if (sets.isEmpty())
+            sets << keyColumn + u" = "_s + keyColumn;
+        const QString table = quoteIdentifier(stored.name);
+        m_insert = Sql(db, u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(table, names.join(u", "_s), marks.join(u", "_s)));
+        m_update = Sql(db, u"UPDATE %1 SET %2 WHERE %3 = ? RETURNING rowid"_s.arg(table, sets.join(u", "_s), keyColumn));
+    }
+
+    bool isValid() const { return m_insert.isValid() && m_update.isValid(); }
+
+    // Stores an added or updated row; the row ids of the records written go to written when
+    // it is given. False when the catalogue refused.
+    bool write(const RowJudge &judge, const CsvRecord &record, const Judgement &judgement,
+               std::vector<std::int64_t> *written)
+    {
+        const bool adding = judgement.outcome == RowOutcome::Added;
+        const Sql &statement = adding ? m_insert : m_update;
+        sqlite3_stmt *stmt = statement.get();
+        int position = 1;
+        const auto bindField = [&](std::size_t f) {
+            if (m_spec.fields[f].kind != Kind::Text) {
+                sqlite3_bind_int64(stmt, position++, judgement.values[f].integer);
+                return;
+            }
+            QString text = judge.textOf(record, f);
+            if (f == m_spec.supplierName && text.isEmpty())
+                text = judgement.supplierName;
+            sqlite3_bind_text16(stmt, position++, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+        };
+        if (adding) {
+            for (std::size_t f = 0; f < m_spec.count; ++f)
+                bindField(f);
+        } else {
+            for (const std::size_t f : m_updated)
+                bindField(f);
+            sqlite3_bind_int64(stmt, position, judgement.values[m_spec.key].integer);
+        }
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            if (written)
+                written->push_back(sqlite3_column_int64(stmt, 0));
+        }
+        statement.reset();
+        if (rc != SQLITE_DONE)
+            return false;
+        // Reserved products are never listed.
+        if (adding && written && judgement.values[m_spec.key].integer != reservedJanUnits)
+            written->push_back(sqlite3_last_insert_rowid(m_db));
+        return true;
+    }
+
+private:
+    const TableSpec &m_spec;
+    sqlite3 *m_db;
+    std::vector<std::size_t> m_updated; // the fields the update sets, in order
+    Sql m_insert;
+    Sql m_update;
+};
+
+} // namespace
+
+QString exponentNotationReason(QStringView text, QStringView label)
+{
+    // Digits with an optional point and sign, then E, an optional sign and digits.
+    const QStringView t = text.trimmed();
+    qsizetype i = 0;
+    if (i < t.size() && (t[i] == u'+' || t[i] == u'-'))
+        ++i;
+    qsizetype digits = 0;
+    while (i < t.size() && (t[i].isDigit() || t[i] == u'.')) {
+        digits += t[i].isDigit() ? 1 : 0;
+        ++i;
+    }
+    if (digits == 0 || i >= t.size() || (t[i] != u'E' && t[i] != u'e'))
+        return {};
+    ++i;
+    if (i < t.size() && (t[i] == u'+' || t[i] == u'-'))
+        ++i;
+    if (i >= t.size())
+        return {};
+    while (i < t.size() && t[i].isDigit())
+        ++i;
+    if (i != t.size())
+        return {};
+    return u"「%1」の値が指数表記（%2）です。表計算ソフトで桁が失われた値は読み込めません。"
+           "列を文字列として保存し直してください。"_s.arg(label, t);
+}
+
+CsvImport::CsvImport(const QString &catalogue, const QString &fileName, ImportTable table,
+                     DuplicateChoice duplicates)
+    : m_catalogue(catalogue)
+    , m_fileName(fileName)
+    , m_table(table)
+    , m_duplicates(duplicates)
+{
+}
+
+Status CsvImport::makePlan(const Progress &progress)
+{
+    return run(Pass::Plan, progress);
+}
+
+Status CsvImport::store(const Progress &progress)
+{
+    return run(Pass::Store, progress);
+}
+
+Status CsvImport::saveErrorRows(const QString &fileName, const Progress &progress)
+{
+    if (const QString open = openCatalogueAt(fileName); !open.isEmpty())
+        return openCatalogueRefusal(fileName, open);
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, fileName, file.errorString());
+    if (Status saved = run(Pass::SaveErrors, progress, &file); !saved) {
+        file.cancelWriting();
+        return saved;
+    }
+    if (!file.commit())
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, fileName, file.errorString());
+    return {};
+}
+
+Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
+{
+    const TableSpec &spec = specOf(m_table);
+    const auto refused = [](const QString &reason) { return Status(ErrorCode::ReadFailed, reason); };
+    const auto unreadable = [this](const QString &reason) {
+        return fileFailure(ErrorCode::ReadFailed, Failed::readingFile, m_fileName, reason);
+    };
+    const auto cancelled = [] { return Status(ErrorCode::Cancelled, {}); };
+
+    // The file and its header line.
+    QFile file(m_fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return unreadable(file.errorString());
+    CsvReader reader(&file);
+    if (!reader.start())
+        return unreadable(reader.errorString());
+    ImportPlan plan;
+    plan.encoding = reader.encoding();
+    CsvRecord record;
+    if (!reader.next(record)) {
+        if (!reader.errorString().isEmpty())
+            return unreadable(reader.errorString());
+        return refused(u"「%1」は空です。1行目に見出しが必要です: %2"_s.arg(nativeName(m_fileName), expectedHeaders(spec)));
+    }
+    Columns columns;
+    if (const QString refusal = matchHeader(record, spec, m_table, m_fileName, plan, columns); !refusal.isEmpty())
+        return refused(refusal);
+
+    // The catalogue.
+    const auto connection = Connection::open(m_catalogue);
+    if (!connection)
+        return connection.status();
+    sqlite3 *db = (*connection)->handle();
+    const QString path = (*connection)->filePath();
+    const TableInfo *stored = (*connection)->table(QString(spec.name));
+    const TableInfo *suppliers = (*connection)->table(QString(Table::torihiki));
+    if (!stored || !suppliers)
+        return openFailure(ErrorCode::NotCatalogue, m_catalogue, u"表 %1 がありません"_s.arg(QString(spec.name)));
+    for (std::size_t f = 0; f < spec.count; ++f) {
+        if (stored->indexOf(spec.fields[f].name) < 0)
+            return openFailure(ErrorCode::NotCatalogue, m_catalogue,
+                               u"項目 %1 がありません"_s.arg(QString(spec.fields[f].name)));
+    }
+    const auto readFailed = [&] { return sqliteFailure(sqlite3_extended_errcode(db), ErrorCode::ReadFailed, Failed::reading, path); };
+    const auto writeFailed = [&] { return sqliteFailure(sqlite3_extended_errcode(db), ErrorCode::WriteFailed, Failed::importing, path); };
+    const LargerCache cache(db);
+    RowJudge judge(spec, m_table, m_duplicates, columns, plan, db, *stored, *suppliers);
+    if (!judge.isValid())
+        return readFailed();
+    const auto judgeFailed = [&] {
+        return judge.errorString().isEmpty()
+            ? readFailed()
+            : Status(ErrorCode::WriteFailed, judge.errorString());
+    };
+
+    // Storing is one transaction; the other passes look things up in short read transactions
+    // (one for each lookup would take and release the file's lock every time, one for all
+    // would keep writers elsewhere waiting).
+    Transaction transaction(db);
+    std::optional<RowWriter> writer;
+    if (pass == Pass::Store) {
+        if (!(*connection)->isStillPresent())
+            return fileFailure(ErrorCode::WriteFailed, Failed::importing, m_catalogue, Reason::movedAway);
+        if ((*connection)->isReadOnly())
+            return fileFailure(ErrorCode::WriteFailed, Failed::importing, m_catalogue, Reason::readOnly);
+        if (!transaction.begin(true))
+            return writeFailed();
+        writer.emplace(spec, columns, db, *stored);
+        if (!writer->isValid())
+            return writeFailed();
+    }
+    std::vector<std::int64_t> storedProducts;
+    std::vector<std::int64_t> *listed = m_listStored && m_table == ImportTable::Products ? &storedProducts : nullptr;
+
+    QByteArray errorBytes;
+    QString errorFile;
+    if (auto *named = qobject_cast<QFileDevice *>(errorRows))
+        errorFile = named->fileName();
+    const auto flushErrorRows = [&]() -> Status {
+        if (errorRows->write(errorBytes) != errorBytes.size())
+            return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, errorFile, errorRows->errorString());
+        errorBytes.clear();
+        return {};
+    };
+    if (pass == Pass::SaveErrors) {
+        errorBytes += byteOrderMarkBytes(plan.encoding);
+        appendCsvRecord(plan.headers, plan.encoding, errorBytes);
+    }
+
+    Judgement judgement;
+    qint64 rowsSinceProgress = 0;
+    while (reader.next(record)) {
+        if (isAllEmpty(record))
+            continue;
+        if (!transaction.isOpen() && !transaction.begin(false))
+            return readFailed();
+        ++plan.rows;
+        if (!judge.judge(record, judgement))
+            return judgeFailed();
+
+        // Counting, showing and storing.
+        const RowOutcome outcome = judgement.outcome;
+        ++plan.counts[std::size_t(outcome)];
+        if (QList<ImportRow> &first = plan.firstRows[std::size_t(outcome)]; first.size() < previewRows) {
+            ImportRow shown;
+            shown.row = record.row;
+            for (std::size_t f = 0; f < spec.count; ++f)
+                shown.values << judge.textOf(record, f);
+            first << shown;
+        }
+        for (ImportError &error : judgement.errors) {
+            ++plan.errorCount;
+            if (plan.errors.size() < listedErrors)
+                plan.errors << std::move(error);
+        }
+        if (pass == Pass::SaveErrors && outcome == RowOutcome::Error) {
+            appendCsvRecord(record.fields, plan.encoding, errorBytes);
+            if (errorBytes.size() > 256 * 1024) {
+                if (Status flushed = flushErrorRows(); !flushed)
+                    return flushed;
+            }
+        }
+        if (writer && (outcome == RowOutcome::Added || outcome == RowOutcome::Updated)
+            && !writer->write(judge, record, judgement, listed)) {
+            return sqliteFailure(sqlite3_extended_errcode(db), ErrorCode::WriteFailed, Failed::importing, path);
+        }
+
+        if (++rowsSinceProgress >= progressEvery) {
+            rowsSinceProgress = 0;
+            if (pass != Pass::Store && !transaction.commit())
+                return readFailed();
+            if (progress && !progress(reader.position(), reader.size()))
+                return cancelled();
+        }
+    }
+    if (!reader.errorString().isEmpty())
+        return unreadable(reader.errorString());
+    if (progress && !progress(reader.size(), reader.size()))
+        return cancelled();
+    plan.duplicatesInFile = judge.duplicatesInFile();
+
+    switch (pass) {
+    case Pass::Plan:
+        m_plan = std::move(plan);
+        m_planned = true;
+        return {};
+    case Pass::SaveErrors:
+        return flushErrorRows();
+    case Pass::Store:
+        break;
+    }
+    // The preview the user agreed to must still be what happens.
+    const bool changed = m_planned && plan.counts != m_plan.counts;
+    m_plan = std::move(plan);
+    m_planned = true;
+    if (changed)
+        return Status(ErrorCode::Conflict,
+                      u"確認の後にカタログが変更されたため、取り込みませんでした。内容をもう一度確認してください。"_s);
+    if (!transaction.commit())
+        return writeFailed();
+    m_storedProducts = std::move(storedProducts);
+    return {};
+}
+
+} // namespace Merchalog
