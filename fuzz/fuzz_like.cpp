@@ -60,30 +60,11 @@ std::optional<char32_t> referenceCombine(char32_t kana, char32_t mark)
 
 std::vector<char32_t> codePoints(const QString &text)
 {
-    std::vector<char32_t> out;
-    for (const char32_t c : text.toUcs4())
-        out.push_back(c);
-    return out;
+    const QList<uint> ucs4 = text.toUcs4();
+    return {ucs4.begin(), ucs4.end()};
 }
 
-// Folds a whole text, one character (or kana plus mark) at a time.
-std::vector<char32_t> referenceFold(const std::vector<char32_t> &raw)
-{
-    std::vector<char32_t> out;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (i + 1 < raw.size()) {
-            if (const auto combined = referenceCombine(raw[i], raw[i + 1])) {
-                out.push_back(*combined);
-                ++i;
-                continue;
-            }
-        }
-        out.push_back(referenceFoldOne(raw[i]));
-    }
-    return out;
-}
-
-// Reads the folded literal at raw[i], advancing i past it.
+// Reads the folded literal at raw[i] (a kana with its voicing mark is one), advancing i past it.
 char32_t literalAt(const std::vector<char32_t> &raw, size_t &i)
 {
     if (i + 1 < raw.size()) {
@@ -93,6 +74,14 @@ char32_t literalAt(const std::vector<char32_t> &raw, size_t &i)
         }
     }
     return referenceFoldOne(raw[i++]);
+}
+
+std::vector<char32_t> referenceFold(const std::vector<char32_t> &raw)
+{
+    std::vector<char32_t> out;
+    for (size_t i = 0; i < raw.size();)
+        out.push_back(literalAt(raw, i));
+    return out;
 }
 
 // Matching by recursion over (pattern position, text position), with every answer remembered.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The long reliability run: the crash tests with hundreds of kills each (registration of
 # products and suppliers, deletion, detail edits, and the check that a journal-less writer
-# is caught), long runs of two programs writing one catalogue, and the hostile-file and
-# value-limit tests, repeated over several seeds.
+# is caught), long runs of two programs writing one catalogue, and the record-source tests
+# (hostile files, value limits, refused writes), repeated over several seeds.
 #
 #   tools/soak.sh [KILLS [TWO_WRITER_ROWS [ROUNDS]]]     defaults: 300 kills, 1500 rows, 2 rounds
 #
@@ -19,7 +19,7 @@ build=${MERCHALOG_BUILD:-build}
 
 bash tools/setup.sh
 cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target crashdriver tst_crashsafety tst_hostilefiles tst_valuelimits
+cmake --build "$build" -j"$(nproc)" --target crashdriver tst_crashsafety tst_recordsource
 
 export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
 export QTEST_FUNCTION_TIMEOUT=$((6 * 3600 * 1000))
@@ -32,9 +32,8 @@ tests="$build/tests"
 start=$(date +%s)
 for round in $(seq 1 "$rounds"); do
     echo "== round $round of $rounds: $kills kills per crash test, $rows rows per writer, seed $seed"
-    MERCHALOG_CRASH_SEED=$seed "$tests/tst_crashsafety" -maxwarnings 0
-    "$tests/tst_hostilefiles"
-    "$tests/tst_valuelimits" -silent
+    MERCHALOG_CRASH_SEED=$seed "$tests/reliability/tst_crashsafety" -maxwarnings 0
+    "$tests/tst_recordsource" -silent
     seed=$((seed + 1))
 done
 echo "== soak passed in $(( $(date +%s) - start )) s"

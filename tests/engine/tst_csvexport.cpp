@@ -1,12 +1,11 @@
 // The CSV export file: Shift_JIS bytes, number forms, the golden file for a seeded list,
-// streaming over the list without moving the current record, and failures that must leave
-// an earlier file alone.
+// streaming over the list without moving the current record, and every failure leaving an
+// earlier file and the folder as they were.
 #include "testsupport.h"
 
 #include "engine/files/csvwriter.h"
 #include "engine/records/currentcatalogue.h"
 #include "engine/records/recordsource.h"
-#include "engine/sqlite/connection.h"
 #include "engine/statements/statementtexts.h"
 
 #include <QBuffer>
@@ -14,7 +13,10 @@
 #include <QTest>
 
 #include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -25,6 +27,12 @@ namespace {
 
 const QString goldenFile = QStringLiteral(MERCHALOG_TEST_DATA "/files/products.csv");
 
+bool open(RecordSource &list, QLatin1StringView text = SqlText::allProducts)
+{
+    list.setRecordSource(QString(text));
+    return list.refresh().ok();
+}
+
 } // namespace
 
 class TestCsvExport final : public QObject
@@ -34,26 +42,19 @@ class TestCsvExport final : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-
     void shiftJis_data();
     void shiftJis();
-    void exportNumber_data();
-    void exportNumber();
-
     void golden_data();
     void golden();
-    void emptyListGivesHeaderOnly();
-    void failedReadKeepsEarlierFile_data();
-    void failedReadKeepsEarlierFile();
-    void unwritableTarget_data();
-    void unwritableTarget();
+    void refusedExportKeepsEarlierFile_data();
+    void refusedExportKeepsEarlierFile();
     void largeListStreams();
 
 private:
-    bool open(RecordSource &list, QLatin1StringView text = SqlText::allProducts);
     QString target() const { return m_folder->filePath(u"out.csv"_s); }
 
     std::unique_ptr<CatalogueFolder> m_folder;
+    QString m_mounted;
 };
 
 // The list the golden file was made from: a seeded catalogue, reserved row included.
@@ -75,13 +76,10 @@ void TestCsvExport::init()
 
 void TestCsvExport::cleanup()
 {
+    if (!m_mounted.isEmpty())
+        ::umount(QFile::encodeName(m_mounted).constData());
+    m_mounted.clear();
     m_folder.reset();
-}
-
-bool TestCsvExport::open(RecordSource &list, QLatin1StringView text)
-{
-    list.setRecordSource(QString(text));
-    return list.refresh().ok();
 }
 
 void TestCsvExport::shiftJis_data()
@@ -89,27 +87,19 @@ void TestCsvExport::shiftJis_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("replaced");
-
     QTest::newRow("header title") << u"商品名"_s << QByteArray::fromHex("8fa4956996bc") << 0;
-    QTest::newRow("ascii with quote") << u"a\"b,c"_s << QByteArray("a\"b,c") << 0;
     // The platform's converter swaps these the IBM way; the Microsoft table keeps them.
     QTest::newRow("control codes") << u"\u001A\u001C\u007F"_s << QByteArray::fromHex("1a1c7f") << 0;
     QTest::newRow("trail byte 5C") << u"ソ表"_s << QByteArray::fromHex("835c955c") << 0;
     QTest::newRow("half-width katakana") << u"ｱｶﾞ"_s << QByteArray::fromHex("b1b6de") << 0;
-    QTest::newRow("NEC circled one") << u"①"_s << QByteArray::fromHex("8740") << 0;
-    QTest::newRow("NEC roman numeral") << u"Ⅰ"_s << QByteArray::fromHex("8754") << 0;
-    QTest::newRow("IBM small roman numeral") << u"ⅰ"_s << QByteArray::fromHex("fa40") << 0;
-    QTest::newRow("IBM kanji taka") << u"髙"_s << QByteArray::fromHex("fbfc") << 0;
+    QTest::newRow("NEC special") << u"①Ⅰ"_s << QByteArray::fromHex("87408754") << 0;
+    QTest::newRow("IBM extension") << u"ⅰ髙"_s << QByteArray::fromHex("fa40fbfc") << 0;
     QTest::newRow("full-width tilde") << u"～"_s << QByteArray::fromHex("8160") << 0;
-    QTest::newRow("wave dash best fit") << u"〜"_s << QByteArray::fromHex("8160") << 1;
-    QTest::newRow("minus sign best fit") << u"−"_s << QByteArray::fromHex("817c") << 1;
-    QTest::newRow("yen sign best fit") << u"¥100"_s << QByteArray("\\100") << 1;
-    QTest::newRow("not sign best fit") << u"¬"_s << QByteArray::fromHex("81ca") << 1;
+    QTest::newRow("best fits") << u"〜−¥¬"_s << QByteArray::fromHex("8160817c5c81ca") << 4;
     QTest::newRow("one-way mapping reads back as numero") << u"\uF86F"_s << QByteArray::fromHex("8782") << 1;
     QTest::newRow("emoji is one question mark") << u"a😀b"_s << QByteArray("a?b") << 1;
     QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u"x"_s << QByteArray("?x") << 1;
-    QTest::newRow("zero-width space") << u"a\u200Bb"_s << QByteArray("a?b") << 1;
-    QTest::newRow("hangul") << u"한글"_s << QByteArray("??") << 2;
+    QTest::newRow("zero-width space and hangul") << u"\u200B한"_s << QByteArray("??") << 2;
 }
 
 void TestCsvExport::shiftJis()
@@ -117,96 +107,65 @@ void TestCsvExport::shiftJis()
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
     QFETCH(int, replaced);
-
     QByteArray out("prefix");
     QCOMPARE(appendShiftJis(text, out), qsizetype(replaced));
     QCOMPARE(out, QByteArray("prefix") + bytes);
-}
-
-void TestCsvExport::exportNumber_data()
-{
-    QTest::addColumn<qint64>("units");
-    QTest::addColumn<QByteArray>("text");
-
-    QTest::newRow("half") << qint64(5000) << QByteArray(".5");
-    QTest::newRow("minus quarter") << qint64(-2500) << QByteArray("-.25");
-    QTest::newRow("smallest step") << qint64(1) << QByteArray(".0001");
-    QTest::newRow("13-digit JAN") << qint64(49012345678940000) << QByteArray("4901234567894");
-    QTest::newRow("max") << std::numeric_limits<qint64>::max() << QByteArray("922337203685477.5807");
-    QTest::newRow("min") << std::numeric_limits<qint64>::min() << QByteArray("-922337203685477.5808");
-}
-
-void TestCsvExport::exportNumber()
-{
-    QFETCH(qint64, units);
-    QFETCH(QByteArray, text);
-
-    QByteArray out;
-    appendExportNumber(Currency::fromUnits(units), out);
-    QCOMPARE(out, text);
-    // The catalogue's own export form must agree.
-    QCOMPARE(Currency::fromUnits(units).toExportText().toLatin1(), text);
+    // Numbers at the ends of the range are written as the catalogue writes them.
+    for (const qint64 units : {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min(), qint64(-2500)}) {
+        out.clear();
+        appendExportNumber(Currency::fromUnits(units), out);
+        QCOMPARE(out, Currency::fromUnits(units).toExportText().toLatin1());
+    }
 }
 
 void TestCsvExport::golden_data()
 {
-    QTest::addColumn<bool>("shuffled");
-    QTest::addColumn<bool>("earlierFile");
-    QTest::addColumn<bool>("deletions"); // products listed, then deleted here and elsewhere
-    QTest::newRow("plain") << false << false << false;
+    QTest::addColumn<QString>("variant");
+    QTest::newRow("plain") << QString();
     // A template may declare the product columns in another order; the file keeps the canonical one.
-    QTest::newRow("columns in another order") << true << false << false;
-    QTest::newRow("replacing an earlier file") << false << true << false;
-    QTest::newRow("deleted products are left out") << false << false << true;
+    QTest::newRow("columns in another order") << u"shuffled"_s;
+    QTest::newRow("replacing an earlier file") << u"earlier"_s;
+    // Products listed, then deleted here and elsewhere, are left out.
+    QTest::newRow("deleted products") << u"deletions"_s;
+    QTest::newRow("empty list gives the header only") << u"empty"_s;
 }
 
 void TestCsvExport::golden()
 {
-    QFETCH(bool, shuffled);
-    QFETCH(bool, earlierFile);
-    QFETCH(bool, deletions);
-    if (deletions) {
-        QVERIFY(insertProduct(m_folder->catalogue(), {.mei = u"削除する"_s}));
-        QVERIFY(insertProduct(m_folder->catalogue(), {.mei = u"他で削除"_s}));
-    }
-    if (shuffled)
-        QVERIFY(shuffleProductColumns(m_folder->catalogue()));
-    if (earlierFile)
+    QFETCH(QString, variant);
+    const QString path = m_folder->catalogue();
+    if (variant == u"deletions"_s)
+        QVERIFY(insertProduct(path, {.mei = u"削除する"_s}) && insertProduct(path, {.mei = u"他で削除"_s}));
+    if (variant == u"shuffled"_s)
+        QVERIFY(shuffleProductColumns(path));
+    if (variant == u"earlier"_s)
         QVERIFY(writeFile(target(), QByteArray(100000, 'x')));
     RecordSource data1;
-    QVERIFY(open(data1));
-    if (deletions) {
+    QVERIFY(open(data1, variant == u"empty"_s ? SqlText::emptyProductView : SqlText::allProducts));
+    if (variant == u"deletions"_s) {
         QVERIFY(data1.setCurrentRow(3));
         QVERIFY(data1.deleteCurrent());
-        QVERIFY(execSql(m_folder->catalogue(), u"delete from syohin where syohin_mei='他で削除'"_s));
+        QVERIFY(execSql(path, u"delete from syohin where syohin_mei='他で削除'"_s));
     }
-    QCOMPARE(data1.recordCount(), deletions ? 4 : 3);
-    QVERIFY(data1.setCurrentRow(1));
+    if (variant != u"empty"_s)
+        QVERIFY(data1.setCurrentRow(1));
 
     const auto result = exportProductCsv(data1, target());
     QVERIFY2(result.ok(), qPrintable(result.status().message()));
-    QCOMPARE(result->rows, 3);
+    const QByteArray golden = readFile(goldenFile);
+    QCOMPARE(result->rows, variant == u"empty"_s ? 0 : 3);
     QCOMPARE(result->replacedCharacters, 0);
-    QCOMPARE(readFile(target()), readFile(goldenFile));
-    QCOMPARE(data1.recordCount(), 3);
+    QCOMPARE(readFile(target()), variant == u"empty"_s ? golden.left(golden.indexOf("\r\n") + 2) : golden);
+    if (variant == u"empty"_s)
+        return;
     // Streaming the list leaves the current record where it was; no temporary file is left.
+    QCOMPARE(data1.recordCount(), 3);
     QCOMPARE(data1.currentRow(), 1);
     QCOMPARE(data1.text(Field::syohin_mei), u"ソフト\"特選\"品"_s);
     QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{u"database.mdb"_s, u"out.csv"_s}));
 }
 
-void TestCsvExport::emptyListGivesHeaderOnly()
-{
-    RecordSource data1;
-    QVERIFY(open(data1, SqlText::emptyProductView));
-    const auto result = exportProductCsv(data1, target());
-    QVERIFY(result.ok());
-    QCOMPARE(result->rows, 0);
-    const QByteArray golden = readFile(goldenFile);
-    QCOMPARE(readFile(target()), golden.left(golden.indexOf("\r\n") + 2));
-}
-
-void TestCsvExport::failedReadKeepsEarlierFile_data()
+void TestCsvExport::refusedExportKeepsEarlierFile_data()
 {
     QTest::addColumn<QString>("cause");
     QTest::addColumn<QString>("reason"); // part of the message, empty when cancelled
@@ -214,64 +173,75 @@ void TestCsvExport::failedReadKeepsEarlierFile_data()
     QTest::newRow("table gone") << u"ALTER TABLE syohin RENAME TO gone"_s << u"database.mdb"_s;
     // Another program holds the catalogue: rows cannot be read, never written blank.
     QTest::newRow("catalogue locked") << u"BEGIN EXCLUSIVE; UPDATE syohin SET syohin_sale=0"_s << u"使用中"_s;
-    QTest::newRow("cancelled") << QString() << QString();
+    QTest::newRow("cancelled") << u"cancel"_s << QString();
+    QTest::newRow("missing folder") << u"no/such/folder/out.csv"_s << u"out.csv"_s;
+    QTest::newRow("a folder") << u"folder"_s << u"folder"_s;
+    QTest::newRow("disk full") << u"tmpfs"_s << u"out.csv"_s;
+    // As "ulimit -f" sets it: writes beyond the limit fail with EFBIG.
+    QTest::newRow("file size limit") << u"fsize"_s << u"out.csv"_s;
+    QTest::newRow("read-only device") << u"device"_s << QString();
 }
 
-void TestCsvExport::failedReadKeepsEarlierFile()
+void TestCsvExport::refusedExportKeepsEarlierFile()
 {
     QFETCH(QString, cause);
     QFETCH(QString, reason);
-    RecordSource data1;
-    QVERIFY(open(data1));
-    QVERIFY(exportProductCsv(data1, target()));
-    const QByteArray first = readFile(target());
-
-    sqlite3 *other = nullptr;
-    QCOMPARE(sqlite3_open_v2(m_folder->catalogue().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr),
-             SQLITE_OK);
-    QCOMPARE(sqlite3_exec(other, cause.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_busy_timeout(handleOf(data1), 10);
-    qint64 reported = 0;
-    const auto result = exportProductCsv(data1, target(), [&](qint64 rows) {
-        reported = rows;
-        return !cause.isEmpty();
-    });
-    sqlite3_close(other);
-    QVERIFY(!result.ok());
-    QCOMPARE(result.status().code() == ErrorCode::Cancelled, cause.isEmpty());
-    QCOMPARE(result.status().message().isEmpty(), reason.isEmpty());
-    QVERIFY2(result.status().message().contains(reason), qPrintable(result.status().message()));
-    QCOMPARE(reported, cause.isEmpty() ? 1 : 0);
-    QCOMPARE(readFile(target()), first);
-    QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-}
-
-void TestCsvExport::unwritableTarget_data()
-{
-    QTest::addColumn<QString>("relative"); // empty: a device that refuses writing
-    QTest::newRow("missing folder") << u"no/such/folder/out.csv"_s;
-    QTest::newRow("a folder") << u"folder"_s;
-    QTest::newRow("read-only device") << QString();
-}
-
-void TestCsvExport::unwritableTarget()
-{
-    QFETCH(QString, relative);
     QVERIFY(QDir(m_folder->path()).mkdir(u"folder"_s));
+    QString file = target();
+    if (cause == u"tmpfs"_s) {
+        const QString disk = m_folder->filePath(u"disk"_s);
+        QVERIFY(QDir().mkpath(disk));
+        if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("cannot mount a small tmpfs here (needs root with CAP_SYS_ADMIN)");
+        m_mounted = disk;
+        file = disk + u"/out.csv"_s;
+    } else if (cause.contains(u'/') || cause == u"folder"_s) {
+        file = m_folder->filePath(cause);
+    }
+    // Enough products that the list does not fit in 64 KB.
+    QVERIFY(execSql(m_folder->catalogue(), u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                                            "INSERT INTO syohin (syohin_mei, syohin_JAN) SELECT '大量商品の名前' || i, i FROM n"_s));
     RecordSource data1;
     QVERIFY(open(data1));
-
-    if (relative.isEmpty()) {
+    if (cause == u"device"_s) {
         QBuffer readOnly;
         QVERIFY(readOnly.open(QIODevice::ReadOnly));
         QVERIFY(!writeProductCsv(data1, &readOnly));
         return;
     }
-    const QString path = m_folder->filePath(relative);
-    const auto result = exportProductCsv(data1, path);
+    if (!cause.contains(u'/'))
+        QVERIFY(writeFile(file, "earlier export\r\n") || cause == u"folder"_s);
+    sqlite3 *other = nullptr;
+    const auto closeOther = qScopeGuard([&] { sqlite3_close(other); });
+    if (cause.contains(u' ')) {
+        QCOMPARE(sqlite3_open_v2(m_folder->catalogue().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, cause.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_busy_timeout(handleOf(data1), 10);
+    }
+    const auto state = folderState(m_folder->path());
+    rlimit previous{};
+    const bool limited = cause == u"fsize"_s;
+    if (limited) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+        rlimit limit = previous;
+        limit.rlim_cur = 64 * 1024;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    qint64 reported = 0;
+    const auto result = exportProductCsv(data1, file, [&](qint64 rows) {
+        reported = rows;
+        return cause != u"cancel"_s;
+    });
+    if (limited)
+        ::setrlimit(RLIMIT_FSIZE, &previous);
     QVERIFY(!result.ok());
-    QVERIFY(!result.status().message().isEmpty());
-    QVERIFY(!QFileInfo(path).isFile());
+    QCOMPARE(result.status().code() == ErrorCode::Cancelled, cause == u"cancel"_s);
+    QCOMPARE(result.status().message().isEmpty(), reason.isEmpty());
+    QVERIFY2(result.status().message().contains(reason), qPrintable(result.status().message()));
+    if (cause == u"cancel"_s)
+        QCOMPARE(reported, 1);
+    QCOMPARE(folderState(m_folder->path()), state);
 }
 
 void TestCsvExport::largeListStreams()
@@ -286,14 +256,11 @@ void TestCsvExport::largeListStreams()
     CurrentCatalogue::instance().setDatabaseName(path);
     RecordSource data1;
     QVERIFY(open(data1));
-    QCOMPARE(data1.recordCount(), 19980);
-
     const auto result = exportProductCsv(data1, target());
     QVERIFY(result.ok());
     QCOMPARE(result->rows, 19980);
     const QList<QByteArray> lines = readFile(target()).split('\n');
     QCOMPARE(lines.size(), 19982); // header, rows, and the empty piece after the last CR LF
-    QVERIFY(lines.last().isEmpty());
     QByteArray expected;
     appendShiftJis(u"\"商品999\",499.5,0,0,999,0,1,\"取引先\",120,3,1\r"_s, expected);
     QCOMPARE(lines.at(999), expected);

@@ -26,7 +26,6 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <cstdio>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
@@ -44,25 +43,15 @@ struct Options
 void say(const QString &line)
 {
     const QByteArray bytes = (line + u'\n').toUtf8();
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n <= 0)
+    for (qsizetype done = 0, n = 0; done < bytes.size(); done += n) {
+        if ((n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done))) <= 0)
             return;
-        done += n;
     }
 }
 
 void sayFailure(qint64 key, const Status &status)
 {
-    QString message = status.message();
-    message.replace(u'\n', u' ');
-    say(u"fail %1 %2 %3"_s.arg(key).arg(int(status.code())).arg(message));
-}
-
-void sayFailure(qint64 key, const RecordSource &source)
-{
-    sayFailure(key, source.status());
+    say(u"fail %1 %2 %3"_s.arg(key).arg(int(status.code())).arg(QString(status.message()).replace(u'\n', u' ')));
 }
 
 // Applies the options to the connection the record source opened.
@@ -87,7 +76,7 @@ bool openSource(RecordSource &source, const QString &text, const Options &option
 {
     source.setRecordSource(text);
     if (!(selectRows ? source.refresh() : source.openTable(text)) || !prepareConnection(source, options)) {
-        sayFailure(0, source);
+        sayFailure(0, source.status());
         return false;
     }
     say(u"ready"_s);
@@ -97,19 +86,32 @@ bool openSource(RecordSource &source, const QString &text, const Options &option
 // Appends a record as the registration windows do, every field as entry text in canonical
 // order; the new record becomes current.
 template<std::size_t N>
-bool append(RecordSource &source, QLatin1StringView table, const std::array<FieldDef, N> &fields,
-            const QStringList &texts, qint64 key)
+Status append(RecordSource &source, QLatin1StringView table, const std::array<FieldDef, N> &fields,
+              const QStringList &texts, qint64 key)
 {
     std::array<FieldValue, N> values;
     for (std::size_t i = 0; i < N; ++i)
         values[i] = {fields[i].name, texts.at(qsizetype(i))};
     say(u"begin %1"_s.arg(key));
-    if (const Status appended = appendRecord(source, table, values); !appended) {
-        sayFailure(key, appended);
-        return false;
+    const Status appended = appendRecord(source, table, values);
+    if (appended)
+        say(u"ok %1 %2"_s.arg(key).arg(source.bookmark()));
+    return appended;
+}
+
+// Runs one step for each key in turn, reporting each failure; 1 when any failed.
+template<class Step>
+int eachKey(qint64 first, qint64 count, const Step &step)
+{
+    int failures = 0;
+    for (qint64 key = first; key < first + count; ++key) {
+        if (const Status status = step(key); !status) {
+            sayFailure(key, status);
+            ++failures;
+        }
     }
-    say(u"ok %1 %2"_s.arg(key).arg(source.bookmark()));
-    return true;
+    say(u"done"_s);
+    return failures ? 1 : 0;
 }
 
 int registerProducts(qint64 first, qint64 count, const Options &options)
@@ -117,69 +119,47 @@ int registerProducts(qint64 first, qint64 count, const Options &options)
     RecordSource source;
     if (!openSource(source, QString(Table::syohin), options, false))
         return 2;
-    int failures = 0;
-    for (qint64 key = first; key < first + count; ++key) {
-        if (!append(source, Table::syohin, syohinFields, Crash::productTexts(key, 0, options.nameSize), key))
-            ++failures;
-    }
-    say(u"done"_s);
-    return failures ? 1 : 0;
+    return eachKey(first, count, [&](qint64 key) {
+        return append(source, Table::syohin, syohinFields, Crash::productTexts(key, 0, options.nameSize), key);
+    });
 }
 
+// With the registration window's duplicate check first.
 int registerSuppliers(qint64 first, qint64 count, const Options &options)
 {
     RecordSource source;
     if (!openSource(source, QString(Table::torihiki), options, false))
         return 2;
-    int failures = 0;
-    for (qint64 key = first; key < first + count; ++key) {
-        const auto check = SqlText::supplierByCodeAsTyped(QString::number(key));
-        source.setRecordSource(*check);
-        if (!source.refresh()) {
-            sayFailure(key, source);
-            ++failures;
-            continue;
+    return eachKey(first, count, [&](qint64 key) {
+        source.setRecordSource(*SqlText::supplierByCodeAsTyped(QString::number(key)));
+        if (Status found = source.refresh(); !found || source.recordCount() != 0) {
+            if (found)
+                say(u"duplicate %1"_s.arg(key));
+            return found;
         }
-        if (source.recordCount() != 0) {
-            say(u"duplicate %1"_s.arg(key));
-            continue;
-        }
-        if (!append(source, Table::torihiki, torihikiFields, Crash::supplierTexts(key, options.nameSize), key))
-            ++failures;
-    }
-    say(u"done"_s);
-    return failures ? 1 : 0;
+        return append(source, Table::torihiki, torihikiFields, Crash::supplierTexts(key, options.nameSize), key);
+    });
 }
 
+// The user searches by JAN, the product becomes current, and the menu entry removes it.
 int deleteProducts(qint64 first, qint64 count, const Options &options)
 {
     RecordSource source;
     if (!openSource(source, QString(SqlText::emptyProductView), options))
         return 2;
-    int failures = 0;
-    for (qint64 key = first; key < first + count; ++key) {
-        // The user searches by JAN, the product becomes current, and the menu entry removes it.
-        source.setRecordSource(u"select * from syohin where syohin_JAN<>-99 and syohin_JAN like %1"_s
-                                   .arg(4900000000000LL + key));
-        if (!source.refresh()) {
-            sayFailure(key, source);
-            ++failures;
-            continue;
-        }
-        if (source.recordCount() == 0) {
-            say(u"gone %1"_s.arg(key));
-            continue;
+    return eachKey(first, count, [&](qint64 key) {
+        source.setRecordSource(u"select * from syohin where syohin_JAN<>-99 and syohin_JAN like %1"_s.arg(4900000000000LL + key));
+        if (Status found = source.refresh(); !found || source.recordCount() == 0) {
+            if (found)
+                say(u"gone %1"_s.arg(key));
+            return found;
         }
         say(u"begin %1"_s.arg(key));
-        if (!source.removeCurrentRecord()) {
-            sayFailure(key, source);
-            ++failures;
-            continue;
-        }
-        say(u"deleted %1"_s.arg(key));
-    }
-    say(u"done"_s);
-    return failures ? 1 : 0;
+        Status removed = source.removeCurrentRecord();
+        if (removed)
+            say(u"deleted %1"_s.arg(key));
+        return removed;
+    });
 }
 
 int editProducts(int version, const Options &options)
@@ -199,7 +179,7 @@ int editProducts(int version, const Options &options)
         if (pendingKey)
             say(u"begin %1"_s.arg(pendingKey));
         if (!source.setCurrentRow(row)) {
-            sayFailure(pendingKey, source);
+            sayFailure(pendingKey, source.status());
             return 1;
         }
         reportStored();
@@ -209,7 +189,7 @@ int editProducts(int version, const Options &options)
         const QStringList texts = Crash::productTexts(header->key, version, header->nameSize);
         for (int field : Crash::editedProductFields) {
             if (!source.setText(QString(syohinFields[std::size_t(field)].name), texts.at(field))) {
-                sayFailure(header->key, source);
+                sayFailure(header->key, source.status());
                 return 1;
             }
         }
@@ -218,7 +198,7 @@ int editProducts(int version, const Options &options)
     if (pendingKey)
         say(u"begin %1"_s.arg(pendingKey));
     if (!source.storePending()) {
-        sayFailure(pendingKey, source);
+        sayFailure(pendingKey, source.status());
         return 1;
     }
     reportStored();
@@ -226,56 +206,36 @@ int editProducts(int version, const Options &options)
     return 0;
 }
 
-int usage(std::FILE *to = stderr)
-{
-    std::fputs("usage: crashdriver products|suppliers|delete FILE FIRST COUNT [options]\n"
-               "       crashdriver edit FILE VERSION [options]\n"
-               "options: --name-size N  --busy-timeout MS  --unsafe\n"
-               "FILE is an existing catalogue; the driver writes into it and creates nothing.\n",
-               to);
-    return to == stderr ? 64 : 0;
-}
-
 } // namespace
 
+// The usage is in the comment at the top; a wrong call exits with 64.
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     Options options;
     for (qsizetype i = 0; i < args.size();) {
-        const QString arg = args.at(i);
-        if (arg == u"--unsafe"_s) {
+        if (args.at(i) == u"--unsafe"_s) {
             options.unsafe = true;
             args.removeAt(i);
-        } else if ((arg == u"--name-size"_s || arg == u"--busy-timeout"_s) && i + 1 < args.size()) {
-            (arg == u"--name-size"_s ? options.nameSize : options.busyTimeout) = args.at(i + 1).toInt();
+        } else if (args.at(i).startsWith(u"--"_s) && i + 1 < args.size()) {
+            (args.at(i) == u"--name-size"_s ? options.nameSize : options.busyTimeout) = args.at(i + 1).toInt();
             args.remove(i, 2);
-        } else if (arg == u"--help"_s || arg == u"-h"_s) {
-            return usage(stdout);
-        } else if (arg.startsWith(u"--"_s)) {
-            return usage();
         } else {
             ++i;
         }
     }
-    if (args.size() < 3)
-        return usage();
-
-    const QString mode = args.at(0);
-    const QString file = args.at(1);
-    CurrentCatalogue::instance().setDatabaseName(file);
-    if (mode == u"edit"_s)
-        return editProducts(args.at(2).toInt(), options);
-    if (args.size() < 4)
-        return usage();
-    const qint64 first = args.at(2).toLongLong();
-    const qint64 count = args.at(3).toLongLong();
+    const QString mode = args.value(0);
+    CurrentCatalogue::instance().setDatabaseName(args.value(1));
+    const qint64 first = args.value(2).toLongLong();
+    const qint64 count = args.value(3).toLongLong();
+    if (mode == u"edit"_s && args.size() == 3)
+        return editProducts(int(first), options);
+    if (args.size() != 4)
+        return 64;
     if (mode == u"products"_s)
         return registerProducts(first, count, options);
     if (mode == u"suppliers"_s)
         return registerSuppliers(first, count, options);
-    if (mode == u"delete"_s)
-        return deleteProducts(first, count, options);
-    return usage();
+    return mode == u"delete"_s ? deleteProducts(first, count, options) : 64;
 }

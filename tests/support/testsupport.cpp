@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 
 #include <sqlite3.h>
@@ -53,87 +54,75 @@ QVariant numberValue(const QString &text)
     return QVariant::fromValue<qint64>(value->units());
 }
 
-bool run(const QString &path, const QString &sql, const QVariantList &params)
+// Runs one statement with its parameters bound (integers as integers, null as NULL), or
+// several without; gives the rows of the last, each column as a QVariant.
+QList<QVariantList> run(const QString &path, const QString &sql, const QVariantList &params, bool *ok)
 {
+    QList<QVariantList> rows;
+    *ok = false;
     Db db(path);
-    if (!db.db)
-        return false;
     sqlite3_stmt *stmt = nullptr;
     const QByteArray utf8 = sql.toUtf8();
-    if (sqlite3_prepare_v2(db.db, utf8.constData(), int(utf8.size()), &stmt, nullptr) != SQLITE_OK) {
-        qWarning("prepare failed: %s", sqlite3_errmsg(db.db));
-        return false;
-    }
-    for (int i = 0; i < params.size(); ++i) {
-        const QVariant &p = params.at(i);
-        if (p.isNull())
-            sqlite3_bind_null(stmt, i + 1);
-        else if (p.typeId() == QMetaType::LongLong || p.typeId() == QMetaType::Int)
-            sqlite3_bind_int64(stmt, i + 1, p.toLongLong());
-        else {
+    const char *tail = utf8.constData();
+    while (db.db && *tail) {
+        sqlite3_finalize(stmt);
+        if (sqlite3_prepare_v2(db.db, tail, -1, &stmt, &tail) != SQLITE_OK) {
+            qWarning("prepare failed: %s", sqlite3_errmsg(db.db));
+            return rows;
+        }
+        for (int i = 0; i < params.size(); ++i) {
+            const QVariant &p = params.at(i);
             const QByteArray t = p.toString().toUtf8();
-            sqlite3_bind_text(stmt, i + 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+            if (p.isNull())
+                sqlite3_bind_null(stmt, i + 1);
+            else if (p.typeId() == QMetaType::LongLong || p.typeId() == QMetaType::Int)
+                sqlite3_bind_int64(stmt, i + 1, p.toLongLong());
+            else
+                sqlite3_bind_text(stmt, i + 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+        }
+        rows.clear();
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            QVariantList row;
+            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+                const int type = sqlite3_column_type(stmt, c);
+                row << (type == SQLITE_NULL      ? QVariant()
+                        : type == SQLITE_INTEGER ? QVariant::fromValue<qint64>(sqlite3_column_int64(stmt, c))
+                        : type == SQLITE_FLOAT   ? QVariant(sqlite3_column_double(stmt, c))
+                                                 : QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, c)),
+                                                                              sqlite3_column_bytes(stmt, c))));
+            }
+            rows << row;
+        }
+        if (rc != SQLITE_DONE && stmt) {
+            qWarning("step failed: %s", sqlite3_errmsg(db.db));
+            sqlite3_finalize(stmt);
+            return rows;
         }
     }
-    const int rc = sqlite3_step(stmt);
     sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) {
-        qWarning("step failed: %s", sqlite3_errmsg(db.db));
-        return false;
-    }
-    return true;
+    *ok = db.db != nullptr;
+    return rows;
+}
+
+bool run(const QString &path, const QString &sql, const QVariantList &params)
+{
+    bool ok = false;
+    run(path, sql, params, &ok);
+    return ok;
 }
 
 } // namespace
 
 bool execSql(const QString &path, const QString &sql)
 {
-    Db db(path);
-    if (!db.db)
-        return false;
-    char *message = nullptr;
-    if (sqlite3_exec(db.db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
-        qWarning("execSql failed: %s", message);
-        sqlite3_free(message);
-        return false;
-    }
-    return true;
+    return run(path, sql, {});
 }
 
 QList<QVariantList> querySql(const QString &path, const QString &sql)
 {
-    QList<QVariantList> rows;
-    Db db(path);
-    if (!db.db)
-        return rows;
-    sqlite3_stmt *stmt = nullptr;
-    const QByteArray utf8 = sql.toUtf8();
-    if (sqlite3_prepare_v2(db.db, utf8.constData(), int(utf8.size()), &stmt, nullptr) != SQLITE_OK) {
-        qWarning("prepare failed: %s", sqlite3_errmsg(db.db));
-        return rows;
-    }
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-        QVariantList row;
-        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-            switch (sqlite3_column_type(stmt, c)) {
-            case SQLITE_NULL:
-                row << QVariant();
-                break;
-            case SQLITE_INTEGER:
-                row << QVariant::fromValue<qint64>(sqlite3_column_int64(stmt, c));
-                break;
-            case SQLITE_FLOAT:
-                row << sqlite3_column_double(stmt, c);
-                break;
-            default:
-                row << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, c)),
-                                         sqlite3_column_bytes(stmt, c));
-            }
-        }
-        rows << row;
-    }
-    sqlite3_finalize(stmt);
-    return rows;
+    bool ok = false;
+    return run(path, sql, {}, &ok);
 }
 
 sqlite3 *handleOf(const RecordSource &source)
@@ -210,6 +199,18 @@ QVariantList supplierRow(const QString &mei, const QString &add, const QString &
 QVariant sqlValue(const QString &path, const QString &sql)
 {
     return querySql(path, sql).value(0).value(0);
+}
+
+QMap<QString, QByteArray> folderState(const QString &folder)
+{
+    QMap<QString, QByteArray> state;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info = it.nextFileInfo();
+        state.insert(QDir(folder).relativeFilePath(info.filePath()), info.isDir() ? "<folder>" : readFile(info.filePath()));
+    }
+    return state;
 }
 
 bool shuffleProductColumns(const QString &path)

@@ -2,6 +2,7 @@
 
 #include "engine/kinds/number.h"
 
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -98,6 +99,10 @@ QVariantList supplierRow(const QString &mei, const QString &add, const QString &
 // The first column of the first row of a query (null when there is none).
 QVariant sqlValue(const QString &path, const QString &sql);
 constexpr qint64 units(qint64 whole) { return whole * Currency::unitsPerOne; }
+
+// Every file and folder under a folder, by relative path, with each file's bytes: equal
+// states mean no file appeared, went or changed (journals and temporary files included).
+QMap<QString, QByteArray> folderState(const QString &folder);
 
 // Rebuilds the product table of a catalogue with its columns in another order, rows kept.
 bool shuffleProductColumns(const QString &path);
