@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libsqlite3-dev sqlite3
     libpq-dev postgresql-15 postgresql-contrib openssl
+    mdbtools mdbtools-dev
     xvfb xauth xdotool imagemagick poppler-utils
     fonts-ipafont-gothic
     clang libclang-rt-14-dev

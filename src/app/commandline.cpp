@@ -1,12 +1,17 @@
 #include "app/commandline.h"
 
 #include "app/csvcommands.h"
+#include "engine/jet/fileformat.h"
+#include "engine/jet/jetchild.h"
+#include "engine/jet/jetimport.h"
 #include "engine/server/cataloguetransfer.h"
 #include "engine/server/session.h"
+#include "engine/sqlite/cataloguecopy.h"
 #include "windows/help/versioninfo.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -68,6 +73,47 @@ std::optional<QString> terminalPassword(const QString &address)
     return password;
 }
 
+// Reads an Access file for the program, which runs it as a child process: see JetChild.
+int readJet(const QStringList &arguments, QTextStream &, QTextStream &)
+{
+    return JetChild::run(arguments.constFirst(), arguments.mid(1), stdout);
+}
+
+QString usage(const QString &reason)
+{
+    return reason + u"（使い方は merchalog --help で表示します）"_s;
+}
+
+// Imports the Access file source into a new catalogue file target, listing the rows left out
+// on err. The target must not exist.
+int importAccessCatalogue(const QString &source, const QString &target, QTextStream &out, QTextStream &err)
+{
+    if (pathExists(target)) {
+        err << "merchalog: " << fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, Reason::exists).message() << '\n';
+        return 1;
+    }
+    JetImport import(source);
+    if (const Status stored = import.store(target); !stored) {
+        err << "merchalog: " << stored.message() << '\n';
+        return 1;
+    }
+    const JetImportPlan &plan = import.plan();
+    for (const JetImportError &error : plan.errors) {
+        err << jetImportTableName(error.table) << ' ' << u"%1 行目"_s.arg(error.row);
+        if (!error.field.isEmpty())
+            err << ' ' << error.field << u"「%1」"_s.arg(error.value.left(100));
+        err << u": "_s << error.reason << '\n';
+    }
+    if (plan.errorCount > plan.errors.size())
+        err << u"ほかに %1 件の理由があります。"_s.arg(plan.errorCount - plan.errors.size()) << '\n';
+    out << u"商品 %1 件、取引先 %2 件を取り込みました。エラーのため取り込まなかった行: %3 行。"_s
+               .arg(plan.added[0]).arg(plan.added[1]).arg(plan.errorRows) << '\n';
+    return 0;
+}
+
+// Copies a whole catalogue; each side is a file or a server address. An Access file (Jet 3
+// or 4) as the source is imported instead, row by row: straight into a new file, or into a
+// temporary file first when the destination is a server or is to be replaced.
 int copyCatalogue(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     QStringList sides = arguments;
@@ -76,20 +122,30 @@ int copyCatalogue(const QStringList &arguments, QTextStream &out, QTextStream &e
         err << "merchalog: " << usage(u"copy にはコピー元とコピー先を一つずつ指定してください。"_s) << '\n';
         return usageError;
     }
+    QString source = sides.at(0);
+    const QString &destination = sides.at(1);
     Server::setPasswordPrompt(terminalPassword);
+    QTemporaryDir staging;
+    if (!Server::isAddress(source) && isJet(fileFormatOf(source))) {
+        if (!replace && !Server::isAddress(destination))
+            return importAccessCatalogue(source, destination, out, err);
+        if (!staging.isValid()) {
+            err << "merchalog: " << staging.errorString() << '\n';
+            return 1;
+        }
+        const QString imported = staging.filePath(u"imported.mdb"_s);
+        if (const int status = importAccessCatalogue(source, imported, out, err); status != 0)
+            return status;
+        source = imported;
+    }
     Server::CopyCount count;
     QString error;
-    if (!Server::copyCatalogue(sides.at(0), sides.at(1), replace, &count, &error)) {
+    if (!Server::copyCatalogue(source, destination, replace, &count, &error)) {
         err << "merchalog: " << error << '\n';
         return 1;
     }
     out << u"商品 %1 件、取引先 %2 件をコピーしました。"_s.arg(count.products).arg(count.suppliers) << '\n';
     return 0;
-}
-
-QString usage(const QString &reason)
-{
-    return reason + u"（使い方は merchalog --help で表示します）"_s;
 }
 
 QString optionText(const QString &name)
@@ -118,8 +174,9 @@ const QList<Command> &commands()
          "CSV ファイルに書き出します。条件を指定しないときは、すべての商品を書き出します。"_s,
          2, -1, exportCsv},
         {u"copy"_s, {}, u"[--replace] コピー元 コピー先"_s,
-         u"カタログを丸ごとコピーします。どちらもファイルかサーバーのアドレス（postgresql://…）で、すでにカタログのあるコピー先は --replace を付けたときだけ置き換えます。"_s,
+         u"カタログを丸ごとコピーします。どちらもファイルかサーバーのアドレス（postgresql://…）で、すでにカタログのあるコピー先は --replace を付けたときだけ置き換えます。コピー元が Access 形式（.mdb）なら取り込み、取り込めない行を一覧にします。"_s,
          2, 3, copyCatalogue},
+        {u"read-jet"_s, {}, {}, {}, 1, -1, readJet, true},
     };
     return table;
 }
@@ -232,6 +289,8 @@ QString helpText()
     QString optionLines;
     QString commandLines;
     for (const Command &command : commands()) {
+        if (command.hidden)
+            continue;
         if (command.isOption()) {
             const QString names = command.shortName.isEmpty() ? command.name
                                                                : command.shortName + u", "_s + command.name;

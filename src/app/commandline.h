@@ -22,6 +22,8 @@ struct Command
     // Does the work, writing its results to out and a one-line reason for a failure to err.
     // Returns the exit status: 0 for success.
     int (*run)(const QStringList &arguments, QTextStream &out, QTextStream &err) = nullptr;
+    // Run by the program itself, never by a user: --help leaves it out.
+    bool hidden = false;
 
     bool isOption() const { return name.startsWith(u"--"); }
 };

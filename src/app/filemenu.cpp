@@ -1,6 +1,8 @@
 #include "app/filemenu.h"
 
 #include "engine/files/csvwriter.h"
+#include "engine/jet/fileformat.h"
+#include "engine/jet/jetimport.h"
 #include "engine/records/currentcatalogue.h"
 #include "engine/records/recordsource.h"
 #include "engine/server/cataloguetransfer.h"
@@ -12,6 +14,7 @@
 #include "ui/messages.h"
 #include "ui/raiseorcreate.h"
 #include "ui/workprogress.h"
+#include "windows/files/jetimportpreview.h"
 #include "windows/files/importpreview.h"
 #include "windows/files/newdatabase.h"
 #include "windows/files/serverdialog.h"
@@ -177,6 +180,10 @@ void FileMenu::openCatalogue()
         m_catalogueFileName = m_data1->databaseName();
         return;
     }
+    if (isJet(fileFormatOf(*chosen))) {
+        importAccessFile(*chosen);
+        return;
+    }
     switchCatalogue(*chosen, QString(SqlText::emptyProductView));
 }
 
@@ -194,6 +201,54 @@ void FileMenu::openServerCatalogue()
     if (!storePendingEdits())
         return;
     switchCatalogue(*chosen, QString(SqlText::emptyProductView));
+}
+
+void FileMenu::importAccessFile(const QString &path)
+{
+    // Until a new catalogue is current, the dialogs offer the current one again.
+    m_catalogueFileName = m_data1->databaseName();
+    const QString shown = QDir::toNativeSeparators(path);
+    QMessageBox offer(QMessageBox::NoIcon, QString(applicationTitle),
+                      u"「%1」は Access 形式のファイルのため、このままでは開けません。\n"
+                      u"新しいカタログに取り込みますか？（元のファイルは変更しません）"_s.arg(shown),
+                      QMessageBox::NoButton, m_mainWindow);
+    QPushButton *importButton = offer.addButton(u"取り込む"_s, QMessageBox::AcceptRole);
+    offer.addButton(u"キャンセル"_s, QMessageBox::RejectRole);
+    offer.exec();
+    if (offer.clickedButton() != importButton || !m_dialogs)
+        return;
+    const std::optional<QString> target = m_dialogs->saveFileName(m_mainWindow, defaultImportTarget(path), catalogueFilter, false);
+    if (!target || target->isEmpty())
+        return;
+    // The new catalogue never replaces a file, the Access file least of all.
+    if (pathExists(*target)) {
+        showMessage(m_mainWindow, u"「%1」はすでにあります。取り込み先には新しい名前を指定してください。"_s
+                                      .arg(QDir::toNativeSeparators(*target)));
+        return;
+    }
+
+    JetImport import(path);
+    const auto run = [&](const QString &label, const std::function<Status(const JetImport::Progress &)> &work) {
+        WorkProgress progress(m_mainWindow, label, 1000);
+        const Status status = work([&](qint64 done, qint64 total) {
+            return progress.advance(total > 0 ? done * 1000 / total : 0);
+        });
+        if (!status && status.code() != ErrorCode::Cancelled)
+            showMessage(m_mainWindow, status.message());
+        return status.ok();
+    };
+    if (!run(u"確認しています: %1"_s.arg(shown), [&](const auto &progress) { return import.makePlan(progress); }))
+        return;
+    JetImportPreview preview(import.plan(), path, *target, m_mainWindow);
+    if (preview.exec() != QDialog::Accepted)
+        return;
+    if (!run(u"取り込んでいます: %1"_s.arg(QDir::toNativeSeparators(*target)),
+             [&](const auto &progress) { return import.store(*target, progress); }))
+        return;
+    const JetImportPlan &plan = import.plan();
+    if (switchCatalogue(*target, QString(SqlText::emptyProductView)))
+        Q_EMIT statusMessage(u"商品 %1 件、取引先 %2 件を取り込みました（エラーの行 %3 行）。"_s
+                                 .arg(plan.added[0]).arg(plan.added[1]).arg(plan.errorRows));
 }
 
 void FileMenu::saveAs()

@@ -42,6 +42,10 @@ public:
     void newDatabase();           // 新規データベース作成: shows (or raises) NewDataBase
     void openCatalogue();         // 開く
     void openServerCatalogue();   // サーバーのカタログを開く
+    // Offers to import the Access file at path into a new catalogue and, when the user
+    // agrees, asks where to save it, shows the preview, imports and makes the new catalogue
+    // current. The Access file is only read.
+    void importAccessFile(const QString &path);
     // 名前を付けて保存: a file catalogue is copied and the copy becomes current; a server
     // catalogue is copied into a file (a backup) and stays current.
     void saveAs();

@@ -2,6 +2,7 @@
 #include "ui_syohin_main.h"
 
 #include "app/filemenu.h"
+#include "engine/jet/fileformat.h"
 #include "engine/records/currentcatalogue.h"
 #include "engine/records/recordsource.h"
 #include "engine/server/session.h"
@@ -211,6 +212,11 @@ void Syohin_Main::startUp()
 
 void Syohin_Main::openAtStart(const QString &path)
 {
+    // An Access file is offered for import, as 開く offers it.
+    if (isJet(fileFormatOf(path))) {
+        m_fileMenu->importAccessFile(path);
+        return;
+    }
     // A server catalogue is checked as it opens.
     if (const Status readable = Server::isAddress(path) ? Status() : Connection::check(path); !readable) {
         statusBar()->showMessage(readable.message());
