@@ -187,6 +187,8 @@ void TestValues::like_data()
     QTest::newRow("list, not in it") << u"[abc]x"_s << u"dx"_s << 0;
     QTest::newRow("empty brackets stand for nothing") << u"a[]b"_s << u"ab"_s << 1;
     QTest::newRow("[!] takes any one character") << u"a[!]b"_s << u"axb"_s << 1;
+    QTest::newRow("range written backwards holds nothing") << u"[z-a]"_s << u"m"_s << 0;
+    QTest::newRow("trailing dash") << u"[a-]"_s << u"-"_s << 1;
     QTest::newRow("katakana range, small hiragana") << u"[ア-オ]"_s << u"ぃ"_s << 1;
     QTest::newRow("voiced half-width in brackets") << u"[ｶﾞｷﾞ]"_s << u"ギ"_s << 1;
     for (const QString &pattern : {u"["_s, u"a[bc"_s, u"[!"_s, u"[a-"_s, u"*["_s, u"[a][b"_s})
