@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The long reliability run: the crash tests with hundreds of kills each (registration of
-# products and suppliers, deletion, detail edits, and the check that a journal-less writer
+# products, deletion, detail edits, and the check that a journal-less writer
 # is caught), long runs of two programs writing one catalogue, and the record-source tests
 # (hostile files, value limits, refused writes), repeated over several seeds.
 #

@@ -184,95 +184,76 @@ void TestCsvImport::import_data()
     const auto add = DuplicateChoice::Add;
     const QString existing = u"既存:100:4901234567894:テスト商事"_s;
 
-    QTest::newRow("export's own file, supplier name from the catalogue")
-        << P << skip << encoded(productHeader + product(u"新A"_s, u"1980"_s, u"4900000000001"_s)
-                                + u"\"新B\",12.5,90,70,4900000000002,1001,12,\"手書き\",130,3,1\r\n"_s, "windows-31j")
-        << u"2/0/0/0  0"_s << QStringList{}
-        << QStringList{existing, u"新A:1980:4900000000001:テスト商事"_s, u"新B:12.5:4900000000002:手書き"_s} << u"新A,新B"_s
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("field names in any order, unknown column, grouping and yen")
-        << P << skip
-        << (u"syohin_JAN,メモ,syohin_mei,SYOHIN_MASTER,syohin_sale,syohin_genka,syohin_EOS,syohin_EOStani,"
-            "syohin_torihikicode,bumon_code,bumon_AU\n４９００００００００００３,x,新C,\"￥１，２００\",1,1,1,2.5,130,1,1\n"_s).toUtf8()
-        << u"1/0/0/0 メモ 1"_s << QStringList{}
-        << QStringList{existing, u"新C:1200:4900000000003:別商事"_s} << u"新C"_s
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("UTF-16 with its mark, a line break inside quotes")
-        << P << skip << QByteArray("\xFF\xFE") + encoded(productHeader + product(u"改行\r\n名"_s, u"1"_s, u"4900000000009"_s), "UTF-16LE")
-        << u"1/0/0/0  0"_s << QStringList{} << QStringList{existing, u"改行\r\n名:1:4900000000009:テスト商事"_s}
-        << u"改行\r\n名"_s << QString() << ErrorCode::None << QString();
-    QTest::newRow("values registration refuses")
-        << P << skip
-        << encoded(productHeader + product(u"a"_s, u"abc"_s, u"4.90123E+12"_s) + product(u"b"_s, u"1"_s, u"2"_s, u"120"_s, u"40000"_s)
+    // A row that stores: the last three columns say nothing went wrong.
+    const auto stores = [](const char *tag, ImportTable table, DuplicateChoice choice, const QByteArray &bytes,
+                           const QString &counts, const QStringList &errors, const QStringList &after, const QString &listed) {
+        QTest::newRow(tag) << table << choice << bytes << counts << errors << after << listed << QString()
+                           << ErrorCode::None << QString();
+    };
+    stores("export's own file, supplier name from the catalogue", P, skip,
+           encoded(productHeader + product(u"新A"_s, u"1980"_s, u"4900000000001"_s)
+                       + u"\"新B\",12.5,90,70,4900000000002,1001,12,\"手書き\",130,3,1\r\n"_s, "windows-31j"),
+           u"2/0/0/0  0"_s, {}, {existing, u"新A:1980:4900000000001:テスト商事"_s, u"新B:12.5:4900000000002:手書き"_s},
+           u"新A,新B"_s);
+    stores("field names in any order, unknown column, grouping and yen", P, skip,
+           (u"syohin_JAN,メモ,syohin_mei,SYOHIN_MASTER,syohin_sale,syohin_genka,syohin_EOS,syohin_EOStani,"
+            "syohin_torihikicode,bumon_code,bumon_AU\n４９００００００００００３,x,新C,\"￥１，２００\",1,1,1,2.5,130,1,1\n"_s).toUtf8(),
+           u"1/0/0/0 メモ 1"_s, {}, {existing, u"新C:1200:4900000000003:別商事"_s}, u"新C"_s);
+    stores("UTF-16 with its mark, a line break inside quotes", P, skip,
+           QByteArray("\xFF\xFE") + encoded(productHeader + product(u"改行\r\n名"_s, u"1"_s, u"4900000000009"_s), "UTF-16LE"),
+           u"1/0/0/0  0"_s, {}, {existing, u"改行\r\n名:1:4900000000009:テスト商事"_s}, u"改行\r\n名"_s);
+    stores("values registration refuses", P, skip,
+           encoded(productHeader + product(u"a"_s, u"abc"_s, u"4.90123E+12"_s) + product(u"b"_s, u"1"_s, u"2"_s, u"120"_s, u"40000"_s)
                        + product(QString(), u"1"_s, u"3"_s, u"999"_s) + product(u"d"_s, u"1"_s, u"4"_s).chopped(4) + u"\r\n"_s,
-                   "UTF-8")
-        << u"0/0/0/4  0"_s
-        << QStringList{u"2:商品マスタ価格:abc:「商品マスタ価格」に数値を入力してください。"_s,
-                       u"2:商品JANコード:4.90123E+12:「商品JANコード」の値が指数表記（4.90123E+12）です。"
-                       "表計算ソフトで桁が失われた値は読み込めません。列を文字列として保存し直してください。"_s,
-                       u"3:商品発注単位:40000:「商品発注単位」に-32768から32767までの整数を入力してください。"_s,
-                       u"4:商品名::商品名を入力してください。"_s,
-                       u"4:商品取引先コード:999:取引先コード「999」の取引先がカタログにありません。先に取引先を登録してください。"_s,
-                       u"5:::項目の数が見出しと合いません（見出しは11項目、この行は10項目）。"_s}
-        << QStringList{existing} << QString()
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("missing column")
-        << P << skip << u"商品名,商品JANコード\n新,5\n"_s.toUtf8() << u"0/0/0/1  9"_s
-        << QStringList{u"2:商品マスタ価格::商品の標準価格を入力してください。"_s, u"2:商品特売価格::特売価格を入力してください。"_s,
-                       u"2:商品原価価格::原価を入力しててください。"_s, u"2:商品発注コード::EOSコードを入力してください。"_s,
-                       u"2:商品発注単位::発注単位を入力してください。"_s,
-                       u"2:商品取引先コード::取引先コードより取引先コードを検索してください。"_s,
-                       u"2:商品部門コード::部門コードを入力してください。"_s, u"2:商品部門カテゴリ::AUを入力してください。"_s}
-        << QStringList{existing} << QString()
-        << QString() << ErrorCode::None << QString();
+                   "UTF-8"),
+           u"0/0/0/4  0"_s,
+           {u"2:商品マスタ価格:abc:「商品マスタ価格」に数値を入力してください。"_s,
+            u"2:商品JANコード:4.90123E+12:「商品JANコード」の値が指数表記（4.90123E+12）です。"
+            "表計算ソフトで桁が失われた値は読み込めません。列を文字列として保存し直してください。"_s,
+            u"3:商品発注単位:40000:「商品発注単位」に-32768から32767までの整数を入力してください。"_s,
+            u"4:商品名::商品名を入力してください。"_s,
+            u"4:商品取引先コード:999:取引先コード「999」の取引先がカタログにありません。先に取引先を登録してください。"_s,
+            u"5:::項目の数が見出しと合いません（見出しは11項目、この行は10項目）。"_s},
+           {existing}, QString());
+    stores("missing column", P, skip, u"商品名,商品JANコード\n新,5\n"_s.toUtf8(), u"0/0/0/1  9"_s,
+           {u"2:商品マスタ価格::商品の標準価格を入力してください。"_s, u"2:商品特売価格::特売価格を入力してください。"_s,
+            u"2:商品原価価格::原価を入力しててください。"_s, u"2:商品発注コード::EOSコードを入力してください。"_s,
+            u"2:商品発注単位::発注単位を入力してください。"_s,
+            u"2:商品取引先コード::取引先コードより取引先コードを検索してください。"_s,
+            u"2:商品部門コード::部門コードを入力してください。"_s, u"2:商品部門カテゴリ::AUを入力してください。"_s},
+           {existing}, QString());
     const QByteArray twice = encoded(productHeader + product(u"x"_s, u"1"_s, u"7"_s) + product(u"y"_s, u"2"_s, u"7"_s)
                                          + product(u"z"_s, u"3"_s, u"-99"_s) + product(u"w"_s, u"4"_s, u"-99"_s), "UTF-8");
-    QTest::newRow("same key twice in the file, -99 never")
-        << P << skip << twice << u"3/0/0/1  0"_s << QStringList{u"3:商品JANコード:7:2行目と同じJANコードです。"_s}
-        << QStringList{existing, u"x:1:7:テスト商事"_s, u"z:3:-99:テスト商事"_s, u"w:4:-99:テスト商事"_s} << u"x"_s
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("same key twice, added anyway") << P << add << twice << u"4/0/0/0  0"_s << QStringList{}
-        << QStringList{existing, u"x:1:7:テスト商事"_s, u"y:2:7:テスト商事"_s, u"z:3:-99:テスト商事"_s, u"w:4:-99:テスト商事"_s}
-        << u"x,y"_s
-        << QString() << ErrorCode::None << QString();
+    stores("same key twice in the file, -99 never", P, skip, twice, u"3/0/0/1  0"_s,
+           {u"3:商品JANコード:7:2行目と同じJANコードです。"_s},
+           {existing, u"x:1:7:テスト商事"_s, u"z:3:-99:テスト商事"_s, u"w:4:-99:テスト商事"_s}, u"x"_s);
+    stores("same key twice, added anyway", P, add, twice, u"4/0/0/0  0"_s, {},
+           {existing, u"x:1:7:テスト商事"_s, u"y:2:7:テスト商事"_s, u"z:3:-99:テスト商事"_s, u"w:4:-99:テスト商事"_s}, u"x,y"_s);
     const QByteArray again = encoded(productHeader + product(u"改"_s, u"250"_s, u"4901234567894"_s, u"130"_s), "UTF-8");
-    QTest::newRow("in the catalogue, skipped") << P << skip << again << u"0/0/1/0  0"_s << QStringList{}
-                                               << QStringList{existing} << QString()
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("in the catalogue, updated") << P << update << again << u"0/1/0/0  0"_s << QStringList{}
-                                               << QStringList{u"改:250:4901234567894:別商事"_s} << u"改"_s
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("in the catalogue, only the file's fields updated")
-        << P << update << u"商品JANコード,商品マスタ価格\n4901234567894,300\n"_s.toUtf8() << u"0/1/0/0  9"_s
-        << QStringList{} << QStringList{u"既存:300:4901234567894:テスト商事"_s} << u"既存"_s
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("twice in the catalogue, not guessed") << P << update << again << u"0/0/0/1  0"_s
-        << QStringList{u"2:商品JANコード:4901234567894:カタログにこのJANコードのレコードが複数あるため、どれを上書きするか決められません。"_s}
-        << QStringList{existing, existing} << QString()
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("in the catalogue, no name to update with")
-        << P << update << u"商品JANコード,商品取引先名\n4901234567894,\n"_s.toUtf8() << u"0/0/0/1  9"_s
-        << QStringList{u"2:商品取引先名::取引先コードより取引先を検索してください。"_s} << QStringList{existing} << QString()
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("in the catalogue, added anyway") << P << add << again << u"1/0/0/0  0"_s << QStringList{}
-                                                    << QStringList{existing, u"改:250:4901234567894:別商事"_s} << u"改"_s
-        << QString() << ErrorCode::None << QString();
+    stores("in the catalogue, skipped", P, skip, again, u"0/0/1/0  0"_s, {}, {existing}, QString());
+    stores("in the catalogue, updated", P, update, again, u"0/1/0/0  0"_s, {}, {u"改:250:4901234567894:別商事"_s}, u"改"_s);
+    stores("in the catalogue, only the file's fields updated", P, update,
+           u"商品JANコード,商品マスタ価格\n4901234567894,300\n"_s.toUtf8(), u"0/1/0/0  9"_s, {},
+           {u"既存:300:4901234567894:テスト商事"_s}, u"既存"_s);
+    stores("twice in the catalogue, not guessed", P, update, again, u"0/0/0/1  0"_s,
+           {u"2:商品JANコード:4901234567894:カタログにこのJANコードのレコードが複数あるため、どれを上書きするか決められません。"_s},
+           {existing, existing}, QString());
+    stores("in the catalogue, no name to update with", P, update, u"商品JANコード,商品取引先名\n4901234567894,\n"_s.toUtf8(),
+           u"0/0/0/1  9"_s, {u"2:商品取引先名::取引先コードより取引先を検索してください。"_s}, {existing}, QString());
+    stores("in the catalogue, added anyway", P, add, again, u"1/0/0/0  0"_s, {},
+           {existing, u"改:250:4901234567894:別商事"_s}, u"改"_s);
 
     const QString suppliers = u"取引先名,取引先住所,取引先電話番号,取引先コード,取引先郵便番号\r\n"_s;
     const QByteArray supplierFile = encoded(suppliers + u"新社,京都,075,140,600\r\n改社,東京,03-9,120,100\r\n"
                                                         "重社,x,1,140,1\r\n空社,x,,150,1\r\n"_s, "windows-31j");
     const QStringList supplierErrors{u"4:取引先コード:140:2行目と同じ取引先コードです。"_s,
                                      u"5:取引先電話番号::取引先電話番号を入力してください。"_s};
-    QTest::newRow("suppliers, skipped") << S << skip << supplierFile << u"1/0/1/2  0"_s << supplierErrors
-        << QStringList{u"テスト商事:120:03-1111"_s, u"別商事:130:06-2222"_s, u"新社:140:075"_s} << QString()
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("suppliers, updated") << S << update << supplierFile << u"1/1/0/2  0"_s << supplierErrors
-        << QStringList{u"改社:120:03-9"_s, u"別商事:130:06-2222"_s, u"新社:140:075"_s} << QString()
-        << QString() << ErrorCode::None << QString();
-    QTest::newRow("suppliers, a code stays unique") << S << add << supplierFile << u"1/0/0/3  0"_s
-        << QStringList{u"3:取引先コード:120:その取引先コードはすでに存在しています。"_s} + supplierErrors
-        << QStringList{u"テスト商事:120:03-1111"_s, u"別商事:130:06-2222"_s, u"新社:140:075"_s} << QString()
-        << QString() << ErrorCode::None << QString();
+    const QStringList supplierRows{u"テスト商事:120:03-1111"_s, u"別商事:130:06-2222"_s, u"新社:140:075"_s};
+    stores("suppliers, skipped", S, skip, supplierFile, u"1/0/1/2  0"_s, supplierErrors, supplierRows, QString());
+    stores("suppliers, updated", S, update, supplierFile, u"1/1/0/2  0"_s, supplierErrors,
+           {u"改社:120:03-9"_s, u"別商事:130:06-2222"_s, u"新社:140:075"_s}, QString());
+    stores("suppliers, a code stays unique", S, add, supplierFile, u"1/0/0/3  0"_s,
+           QStringList{u"3:取引先コード:120:その取引先コードはすでに存在しています。"_s} + supplierErrors, supplierRows, QString());
 
     const auto refusedRow = [&](const char *tag, ImportTable table, const QByteArray &bytes, const QString &reason) {
         QTest::newRow(tag) << table << skip << bytes << QString() << QStringList{} << QStringList{} << QString()

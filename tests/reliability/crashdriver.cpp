@@ -3,7 +3,6 @@
 // moments and then check the file against what it said.
 //
 //   crashdriver products  FILE FIRST COUNT   register products FIRST.. through the append path
-//   crashdriver suppliers FILE FIRST COUNT   register suppliers, with the duplicate check first
 //   crashdriver delete    FILE FIRST COUNT   find each product by JAN and remove it
 //   crashdriver edit      FILE VERSION       overwrite products in the list, stored on leaving
 //
@@ -11,7 +10,7 @@
 // synchronisation: for showing that the checks notice damage).
 //
 // Lines written: "ready", "begin KEY" (a write starts), "ok KEY ROWID", "deleted KEY", "gone KEY", "edited KEY VERSION",
-// "duplicate KEY", "fail KEY ERROR MESSAGE", "done".
+// "fail KEY ERROR MESSAGE", "done".
 
 #include "engine/records/appendrecord.h"
 #include "engine/records/currentcatalogue.h"
@@ -124,23 +123,6 @@ int registerProducts(qint64 first, qint64 count, const Options &options)
     });
 }
 
-// With the registration window's duplicate check first.
-int registerSuppliers(qint64 first, qint64 count, const Options &options)
-{
-    RecordSource source;
-    if (!openSource(source, QString(Table::torihiki), options, false))
-        return 2;
-    return eachKey(first, count, [&](qint64 key) {
-        source.setRecordSource(*SqlText::supplierByCodeAsTyped(QString::number(key)));
-        if (Status found = source.refresh(); !found || source.recordCount() != 0) {
-            if (found)
-                say(u"duplicate %1"_s.arg(key));
-            return found;
-        }
-        return append(source, Table::torihiki, torihikiFields, Crash::supplierTexts(key, options.nameSize), key);
-    });
-}
-
 // The user searches by JAN, the product becomes current, and the menu entry removes it.
 int deleteProducts(qint64 first, qint64 count, const Options &options)
 {
@@ -235,7 +217,5 @@ int main(int argc, char **argv)
         return 64;
     if (mode == u"products"_s)
         return registerProducts(first, count, options);
-    if (mode == u"suppliers"_s)
-        return registerSuppliers(first, count, options);
     return mode == u"delete"_s ? deleteProducts(first, count, options) : 64;
 }

@@ -49,18 +49,6 @@ inline QStringList productTexts(qint64 key, int version, int nameSize)
 // The product fields an edit in the detail panel changes (indexes into syohinFields).
 inline constexpr int editedProductFields[] = {0, 1, 2, 3, 6, 10};
 
-// The entry texts of supplier `key`, in canonical field order.
-inline QStringList supplierTexts(qint64 key, int nameSize)
-{
-    return {
-        u"取引先耐久%1版0長%2:"_s.arg(key).arg(nameSize) + filler(key, nameSize),
-        u"東京都千代田区丸の内%1丁目"_s.arg(key),
-        u"03-%1"_s.arg(key, 8, 10, QLatin1Char('0')),
-        QString::number(key),
-        u"100-%1"_s.arg(key % 10000, 4, 10, QLatin1Char('0')),
-    };
-}
-
 struct NameHeader
 {
     qint64 key = 0;
@@ -71,7 +59,7 @@ struct NameHeader
 // Reads key, version and filler size back from a stored name.
 inline std::optional<NameHeader> parseName(const QString &name)
 {
-    static const QRegularExpression header(u"^(?:取引先)?耐久(\\d+)版(\\d+)長(\\d+):"_s);
+    static const QRegularExpression header(u"^耐久(\\d+)版(\\d+)長(\\d+):"_s);
     const auto match = header.match(name);
     if (!match.hasMatch())
         return std::nullopt;

@@ -19,7 +19,6 @@
 #include <QTest>
 #include <QThread>
 
-#include <span>
 
 using namespace Qt::StringLiterals;
 using namespace Merchalog;
@@ -68,7 +67,7 @@ struct Scan
     QStringList faults;
 };
 
-Scan scanTable(const QString &path, bool products)
+Scan scanTable(const QString &path)
 {
     Scan scan;
     if (const Status opens = Connection::check(path); !opens)
@@ -76,21 +75,18 @@ Scan scanTable(const QString &path, bool products)
     const auto integrity = Test::querySql(path, u"PRAGMA integrity_check"_s);
     if (integrity != QList<QVariantList>{{u"ok"_s}})
         scan.faults << u"integrity_check: "_s + integrity.value(0).value(0).toString();
-    const auto &fields = products ? std::span<const FieldDef>(syohinFields) : std::span<const FieldDef>(torihikiFields);
     QStringList names;
-    for (const FieldDef &field : fields)
+    for (const FieldDef &field : syohinFields)
         names << QString(field.name);
-    for (const QVariantList &row : Test::querySql(path, u"SELECT rowid, %1 FROM %2"_s.arg(names.join(u", "_s),
-                                                                                        products ? u"syohin"_s : u"torihiki"_s))) {
+    for (const QVariantList &row : Test::querySql(path, u"SELECT rowid, %1 FROM syohin"_s.arg(names.join(u", "_s)))) {
         const auto header = Crash::parseName(row.value(1).toString());
         if (!header) {
             scan.faults << u"row %1: name without a key"_s.arg(row.value(0).toLongLong());
             continue;
         }
-        const QStringList texts = products ? Crash::productTexts(header->key, header->version, header->nameSize)
-                                           : Crash::supplierTexts(header->key, header->nameSize);
+        const QStringList texts = Crash::productTexts(header->key, header->version, header->nameSize);
         for (qsizetype i = 0; i < names.size(); ++i) {
-            if (row.value(i + 1) != Crash::storedValue(fields[size_t(i)].kind, texts.at(i)))
+            if (row.value(i + 1) != Crash::storedValue(syohinFields[size_t(i)].kind, texts.at(i)))
                 scan.faults << u"key %1: field %2 holds %3"_s.arg(header->key).arg(names.at(i), row.value(i + 1).toString().left(30));
         }
         if (scan.versions.contains(header->key))
@@ -216,7 +212,6 @@ void TestCrashSafety::killedWriterLosesNothing_data()
     QTest::addColumn<int>("seeded"); // products in the file before the first run
     QTest::addColumn<QStringList>("options");
     QTest::newRow("product registration") << u"products"_s << 0 << QStringList{u"--name-size"_s, QString::number(largeName)};
-    QTest::newRow("supplier registration") << u"suppliers"_s << 0 << QStringList{u"--name-size"_s, u"3000"_s};
     QTest::newRow("deletion") << u"delete"_s << 2000 << QStringList{u"--name-size"_s, u"200"_s};
     QTest::newRow("edit stored on leaving the record") << u"edit"_s << 600 << QStringList{u"--name-size"_s, u"1000"_s};
     // Without a journal a write cut short stays half done: the same kills and checks must
@@ -231,9 +226,8 @@ void TestCrashSafety::killedWriterLosesNothing()
     QFETCH(int, seeded);
     QFETCH(QStringList, options);
     const bool unsafe = options.contains(u"--unsafe"_s);
-    const bool products = mode != u"suppliers"_s;
     QVERIFY(seedProducts(m_path, 1, seeded, options.at(1).toInt()));
-    QHash<qint64, int> before = scanTable(m_path, products).versions;
+    QHash<qint64, int> before = scanTable(m_path).versions;
     int runs = 0, kills = 0, killsAfterAWrite = 0, version = 1;
     QString damage;
     const int maxKills = unsafe ? std::max(200, 4 * m_kills) : m_kills;
@@ -242,7 +236,7 @@ void TestCrashSafety::killedWriterLosesNothing()
         const bool deletion = mode == u"delete"_s;
         if (deletion && before.isEmpty()) {
             QVERIFY(seedProducts(m_path, 1, seeded, 200));
-            before = scanTable(m_path, true).versions;
+            before = scanTable(m_path).versions;
         }
         qint64 next = deletion ? std::numeric_limits<qint64>::max() : 1;
         for (auto it = before.cbegin(); it != before.cend(); ++it)
@@ -267,7 +261,7 @@ void TestCrashSafety::killedWriterLosesNothing()
         kills += run.killed;
         killsAfterAWrite += run.killed && acknowledged > 0;
 
-        Scan scan = scanTable(m_path, products);
+        Scan scan = scanTable(m_path);
         scan.faults += run.failures();
         // Besides, only the write under way at the kill may have landed, or not.
         const auto begun = run.keyed(u"begin");
@@ -332,7 +326,7 @@ void TestCrashSafety::twoProgramsWritingAtOnceLoseNothing()
     // Every attempt is accounted for, once, and exactly the acknowledged ones are stored.
     QCOMPARE(acknowledged.size() + failed.size(), 2 * rows);
     QVERIFY(!acknowledged.intersects(failed));
-    const Scan scan = scanTable(m_path, true);
+    const Scan scan = scanTable(m_path);
     QVERIFY2(scan.faults.isEmpty(), qPrintable(scan.faults.join(u"; "_s)));
     QCOMPARE(QSet<qint64>(scan.versions.keyBegin(), scan.versions.keyEnd()), acknowledged);
     qInfo("%lld writes landed, %lld failed with a message", qint64(acknowledged.size()), qint64(failed.size()));
