@@ -94,15 +94,7 @@ Status RecordSource::open(const QString &recordSource, bool selectRows)
     m_store = std::move(*store);
     m_table = table;
     m_blank = Row(qsizetype(table->columns.size()));
-    m_rows.reset(std::move(keys));
-    m_read = {};
-    m_current = m_rows.count() == 0 ? -1 : 0;
-    m_editMode = EditMode::None;
-    m_pending = {};
-    if (m_current >= 0)
-        readCurrent();
-    endResetModel();
-    Q_EMIT currentRowChanged(m_current);
+    showKeys(std::move(keys));
     return {};
 }
 
@@ -114,6 +106,14 @@ Status RecordSource::showRecords(std::vector<Bookmark> keys)
     if (!m_store || !m_table)
         return fail(ErrorCode::NoCurrentRecord, u"レコードソースが開かれていません。"_s);
     beginResetModel();
+    showKeys(std::move(keys));
+    return {};
+}
+
+// Ends the model reset the caller began: the list becomes keys, nothing pending, the first
+// row current.
+void RecordSource::showKeys(std::vector<Bookmark> keys)
+{
     m_rows.reset(std::move(keys));
     m_read = {};
     m_current = m_rows.count() == 0 ? -1 : 0;
@@ -123,7 +123,6 @@ Status RecordSource::showRecords(std::vector<Bookmark> keys)
         readCurrent();
     endResetModel();
     Q_EMIT currentRowChanged(m_current);
-    return {};
 }
 
 Status RecordSource::setCurrentRow(int row)

@@ -188,6 +188,7 @@ private:
     // After a write found the record changed or deleted since it was read: drops the pending
     // edits, shows the record as it now stands (a deleted one leaves the list) and fails.
     Status conflict(const WriteOutcome &outcome, bool deletion);
+    void showKeys(std::vector<Bookmark> keys);
     void readCurrent() const;
     const Row &cachedRow(int index) const;
     // Reads the rows from index on, a page of them, into the cache.
