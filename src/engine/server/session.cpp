@@ -98,6 +98,17 @@ QString normalAddress(const QString &text, QString *error)
     const QByteArray user = given["user"];
     const QByteArray port = given.count("port") ? given["port"] : QByteArray("5432");
     const QByteArray database = given.count("dbname") ? given["dbname"] : user;
+    // libpq would take a port it cannot use and fail only when connecting, with a reason
+    // that does not say which part was wrong.
+    for (const QByteArray &part : port.split(',')) {
+        bool number = false;
+        const int value = part.toInt(&number);
+        if (!part.isEmpty() && (!number || value < 1 || value > 65535 || part.startsWith('+'))) {
+            if (error)
+                *error = u"ポート番号は 1 から 65535 までの数字で書いてください: %1"_s.arg(QString::fromUtf8(part));
+            return {};
+        }
+    }
 
     QByteArray shown = "postgresql://";
     if (!user.isEmpty())

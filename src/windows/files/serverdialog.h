@@ -2,9 +2,12 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <optional>
 
-class QLineEdit;
+namespace Ui {
+class ServerDialog;
+}
 
 namespace Merchalog {
 
@@ -17,6 +20,7 @@ class ServerDialog final : public QDialog
     Q_OBJECT
 public:
     explicit ServerDialog(QWidget *parent = nullptr);
+    ~ServerDialog() override;
 
     // The address of the parts typed, as the program shows it; empty when it cannot be read.
     QString address() const;
@@ -26,10 +30,7 @@ public:
     static std::optional<QString> ask(QWidget *parent);
 
 private:
-    QLineEdit *m_host;
-    QLineEdit *m_port;
-    QLineEdit *m_database;
-    QLineEdit *m_user;
+    std::unique_ptr<Ui::ServerDialog> m_ui;
 };
 
 // Lets a server that demands a password ask the user for it, in a box over parent. The
