@@ -459,6 +459,12 @@ void tst_ServerCatalogue::copyBothWays()
         QCOMPARE(allRows(seed, table), rows);
         QCOMPARE(allRows(back, table), rows);
     }
+    // A failure is told by the file asked for, not by the temporary file beside it.
+    const QString lost = m_dir.filePath(u"nosuch/back.mdb"_s);
+    QVERIFY(!Server::copyCatalogue(server, lost, false, nullptr, &error));
+    QVERIFY2(error.startsWith(u"ファイルを書き込めませんでした: "_s + QDir::toNativeSeparators(lost) + u"（"_s)
+                 && !error.contains(u".~"_s),
+             qPrintable(error));
 
     // A destination holding a catalogue is left alone unless told to replace it; the command
     // line says how.

@@ -241,7 +241,9 @@ bool copyToFile(Source &source, const QString &destination, bool replace, CopyCo
     const QString temporary = target.absolutePath() + u"/.~"_s + target.fileName() + u".copy"_s;
     QFile::remove(temporary);
     if (const Status created = createCatalogueFile(temporary); !created) {
-        *error = created.message();
+        // Told by the file asked for, not by the temporary file beside it.
+        *error = QString(created.message())
+                     .replace(QDir::toNativeSeparators(temporary), QDir::toNativeSeparators(target.absoluteFilePath()));
         return false;
     }
     sqlite3 *db = nullptr;
@@ -298,7 +300,7 @@ bool copyToFile(Source &source, const QString &destination, bool replace, CopyCo
     }
     if (!ok) {
         QFile::remove(temporary);
-        *error = u"ファイルに書き込めませんでした: %1 (%2)"_s.arg(QDir::toNativeSeparators(destination), reason);
+        *error = fileFailure(ErrorCode::WriteFailed, Failed::writingFile, destination, reason).message();
     }
     return ok;
 }
