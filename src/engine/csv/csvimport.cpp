@@ -1,22 +1,20 @@
 #include "engine/csv/csvimport.h"
 
+#include "engine/records/cataloguestore.h"
 #include "engine/sqlite/connection.h"
 #include "engine/kinds/entrytexts.h"
 #include "engine/kinds/number.h"
 #include "engine/kinds/schema.h"
-#include "engine/sqlite/writeguard.h"
 #include "engine/files/csvformat.h"
 #include "engine/csv/csvreader.h"
 #include "engine/csv/keyset.h"
-#include "engine/server/session.h"
+#include "engine/sqlite/writeguard.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileDevice>
 #include <QHash>
 #include <QSaveFile>
-
-#include <sqlite3.h>
 
 #include <optional>
 #include <utility>
@@ -75,98 +73,6 @@ QString nativeName(const QString &path)
 {
     return QDir::toNativeSeparators(path);
 }
-
-QString quoteIdentifier(const QString &name)
-{
-    QString quoted = name;
-    quoted.replace(u'"', u"\"\""_s);
-    return u'"' + quoted + u'"';
-}
-
-// A prepared statement that is finalised when it goes.
-class Sql final
-{
-public:
-    Sql() = default;
-    Sql(sqlite3 *db, const QString &sql)
-    {
-        const QByteArray utf8 = sql.toUtf8();
-        sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr);
-    }
-    ~Sql() { sqlite3_finalize(m_stmt); }
-    Sql(Sql &&other) noexcept : m_stmt(std::exchange(other.m_stmt, nullptr)) {}
-    Sql &operator=(Sql &&other) noexcept
-    {
-        std::swap(m_stmt, other.m_stmt);
-        return *this;
-    }
-
-    bool isValid() const { return m_stmt != nullptr; }
-    sqlite3_stmt *get() const { return m_stmt; }
-    void reset() const
-    {
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
-    }
-
-private:
-    sqlite3_stmt *m_stmt = nullptr;
-};
-
-// A transaction that is rolled back unless it was committed: the one write transaction of
-// storing, or one of the short read transactions the other passes look things up in.
-class Transaction final
-{
-public:
-    explicit Transaction(sqlite3 *db) : m_db(db) {}
-    ~Transaction()
-    {
-        if (m_open)
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    bool isOpen() const { return m_open; }
-    bool begin(bool write)
-    {
-        m_open = sqlite3_exec(m_db, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
-        return m_open;
-    }
-    bool commit()
-    {
-        if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-            return false;
-        m_open = false;
-        return true;
-    }
-
-private:
-    sqlite3 *m_db;
-    bool m_open = false;
-};
-
-// A larger page cache while importing: a million rows with five indexes otherwise spend most
-// of their time moving pages between the cache and the file. The connection's own size comes
-// back afterwards.
-class LargerCache final
-{
-public:
-    explicit LargerCache(sqlite3 *db) : m_db(db)
-    {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA cache_size", -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
-            m_previous = sqlite3_column_int64(stmt, 0);
-        sqlite3_finalize(stmt);
-        sqlite3_exec(db, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr);
-    }
-    ~LargerCache()
-    {
-        const QByteArray sql = "PRAGMA cache_size = " + QByteArray::number(m_previous);
-        sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr);
-    }
-
-private:
-    sqlite3 *m_db;
-    qint64 m_previous = -2000;
-};
 
 // One field of a row after conversion.
 struct FieldValue
@@ -276,29 +182,21 @@ class RowJudge final
 {
 public:
     RowJudge(const TableSpec &spec, ImportTable table, DuplicateChoice duplicates, const Columns &columns,
-             const ImportPlan &plan, sqlite3 *db, const TableInfo &stored, const TableInfo &suppliers)
+             const ImportPlan &plan, ImportBatch &batch)
         : m_spec(spec)
         , m_table(table)
         , m_duplicates(duplicates)
         , m_columns(columns)
         , m_plan(plan)
-        , m_findKey(db, u"SELECT 1 FROM %1 WHERE %2 = ? LIMIT 2"_s.arg(
-                            quoteIdentifier(stored.name),
-                            quoteIdentifier(stored.columns[std::size_t(stored.indexOf(spec.fields[spec.key].name))].name)))
+        , m_batch(batch)
     {
-        if (spec.supplierCode != noField) {
-            const auto column = [&](QLatin1StringView name) {
-                return quoteIdentifier(suppliers.columns[std::size_t(suppliers.indexOf(name))].name);
-            };
-            m_findSupplier = Sql(db, u"SELECT %1 FROM %2 WHERE %3 = ? LIMIT 1"_s.arg(
-                                         column(Field::torihiki_mei), quoteIdentifier(suppliers.name),
-                                         column(Field::torihiki_code)));
-        }
     }
 
-    bool isValid() const { return m_findKey.isValid() && (m_spec.supplierCode == noField || m_findSupplier.isValid()); }
-    // Why judging failed (the key set's temporary file), when it was not the catalogue.
-    QString errorString() const { return m_keys.errorString(); }
+    // Why judging failed: the catalogue's reason, or the key set's (its temporary file).
+    Status failure() const
+    {
+        return m_keys.errorString().isEmpty() ? m_failure : Status(ErrorCode::WriteFailed, m_keys.errorString());
+    }
 
     // The file's text for a field (empty when the file has no such column).
     QString textOf(const CsvRecord &record, std::size_t field) const
@@ -349,13 +247,12 @@ public:
                 if (!addAnyway)
                     addError(m_spec.key, u"%1行目と同じ%2です。"_s.arg(*earlierRow).arg(m_spec.keyCaption));
             } else if (!addAnyway) {
-                sqlite3_bind_int64(m_findKey.get(), 1, key.integer);
-                int rc;
-                while ((rc = sqlite3_step(m_findKey.get())) == SQLITE_ROW)
-                    ++inCatalogue;
-                m_findKey.reset();
-                if (rc != SQLITE_DONE)
+                const Result<int> found = m_batch.countKey(key.integer);
+                if (!found) {
+                    m_failure = found.status();
                     return false;
+                }
+                inCatalogue = *found;
             }
         }
         if (inCatalogue > 1 && m_duplicates == DuplicateChoice::Update) {
@@ -449,17 +346,12 @@ private:
     {
         if (const auto it = m_supplierNames.constFind(code); it != m_supplierNames.cend())
             return *it;
-        sqlite3_stmt *stmt = m_findSupplier.get();
-        sqlite3_bind_int64(stmt, 1, code);
-        std::optional<QString> name;
-        const int rc = sqlite3_step(stmt);
-        if (rc == SQLITE_ROW) {
-            name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
-                                     sqlite3_column_bytes(stmt, 0));
-        }
-        m_findSupplier.reset();
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        const Result<std::optional<QString>> found = m_batch.supplierName(code);
+        if (!found) {
+            m_failure = found.status();
             return std::nullopt;
+        }
+        const std::optional<QString> name = *found;
         if (m_supplierNames.size() >= supplierCacheLimit)
             m_supplierNames.clear();
         m_supplierNames.insert(code, name);
@@ -471,94 +363,77 @@ private:
     DuplicateChoice m_duplicates;
     const Columns &m_columns;
     const ImportPlan &m_plan;
-    Sql m_findKey;
-    Sql m_findSupplier;
+    ImportBatch &m_batch;
+    Status m_failure;
     KeySet m_keys;
     QHash<qint64, std::optional<QString>> m_supplierNames;
     qint64 m_duplicatesInFile = 0;
 };
 
-// Writes judged rows into the table: an insert of every field, and an update of the fields
-// the file has (a product's supplier name too when the file gives the supplier's code).
+// The fields an update sets: those the file has (a product's supplier name too when the file
+// gives the supplier's code), never the key.
+std::vector<std::size_t> updatedFields(const TableSpec &spec, const Columns &columns)
+{
+    std::vector<std::size_t> updated;
+    for (std::size_t f = 0; f < spec.count; ++f) {
+        const bool derivedName = f == spec.supplierName && columns.of[spec.supplierCode] >= 0;
+        if (f != spec.key && (columns.of[f] >= 0 || derivedName))
+            updated.push_back(f);
+    }
+    return updated;
+}
+
+// Writes judged rows through the batch: an insert of every field, or an update of the fields
+// the file has.
 class RowWriter final
 {
 public:
-    RowWriter(const TableSpec &spec, const Columns &columns, sqlite3 *db, const TableInfo &stored)
+    RowWriter(const TableSpec &spec, const std::vector<std::size_t> &updated, ImportBatch &batch)
         : m_spec(spec)
-        , m_db(db)
+        , m_updated(updated)
+        , m_batch(batch)
     {
-        QStringList names;
-        QStringList marks;
-        QStringList sets;
-        QString keyColumn;
-        for (std::size_t f = 0; f < spec.count; ++f) {
-            const QString name = quoteIdentifier(stored.columns[std::size_t(stored.indexOf(spec.fields[f].name))].name);
-            names << name;
-            marks << u"?"_s;
-            const bool derivedName = f == spec.supplierName && columns.of[spec.supplierCode] >= 0;
-            if (f == spec.key) {
-                keyColumn = name;
-            } else if (columns.of[f] >= 0 || derivedName) {
-                sets << name + u" = ?"_s;
-                m_updated.push_back(f);
-            }
-        }
-        if (sets.isEmpty())
-            sets << keyColumn + u" = "_s + keyColumn;
-        const QString table = quoteIdentifier(stored.name);
-        m_insert = Sql(db, u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(table, names.join(u", "_s), marks.join(u", "_s)));
-        m_update = Sql(db, u"UPDATE %1 SET %2 WHERE %3 = ? RETURNING rowid"_s.arg(table, sets.join(u", "_s), keyColumn));
     }
 
-    bool isValid() const { return m_insert.isValid() && m_update.isValid(); }
-
-    // Stores an added or updated row; the row ids of the records written go to written when
-    // it is given. False when the catalogue refused.
-    bool write(const RowJudge &judge, const CsvRecord &record, const Judgement &judgement,
-               std::vector<std::int64_t> *written)
+    // Stores an added or updated row; the keys of the records written go to written when it
+    // is given (reserved products left out, as from every list).
+    Status write(const RowJudge &judge, const CsvRecord &record, const Judgement &judgement,
+                 std::vector<std::int64_t> *written)
     {
         const bool adding = judgement.outcome == RowOutcome::Added;
-        const Sql &statement = adding ? m_insert : m_update;
-        sqlite3_stmt *stmt = statement.get();
-        int position = 1;
-        const auto bindField = [&](std::size_t f) {
+        m_values.clear();
+        const auto addField = [&](std::size_t f) {
+            BatchValue value;
             if (m_spec.fields[f].kind != Kind::Text) {
-                sqlite3_bind_int64(stmt, position++, judgement.values[f].integer);
-                return;
+                value.integer = judgement.values[f].integer;
+            } else {
+                value.text = judge.textOf(record, f);
+                if (f == m_spec.supplierName && value.text.isEmpty())
+                    value.text = judgement.supplierName;
             }
-            QString text = judge.textOf(record, f);
-            if (f == m_spec.supplierName && text.isEmpty())
-                text = judgement.supplierName;
-            sqlite3_bind_text16(stmt, position++, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+            m_values.push_back(std::move(value));
         };
-        if (adding) {
-            for (std::size_t f = 0; f < m_spec.count; ++f)
-                bindField(f);
-        } else {
+        const qint64 key = judgement.values[m_spec.key].integer;
+        if (!adding) {
             for (const std::size_t f : m_updated)
-                bindField(f);
-            sqlite3_bind_int64(stmt, position, judgement.values[m_spec.key].integer);
+                addField(f);
+            return m_batch.update(key, m_values, written);
         }
-        int rc;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            if (written)
-                written->push_back(sqlite3_column_int64(stmt, 0));
-        }
-        statement.reset();
-        if (rc != SQLITE_DONE)
-            return false;
-        // Reserved products are never listed.
-        if (adding && written && judgement.values[m_spec.key].integer != reservedJanUnits)
-            written->push_back(sqlite3_last_insert_rowid(m_db));
-        return true;
+        for (std::size_t f = 0; f < m_spec.count; ++f)
+            addField(f);
+        const Result<Bookmark> added = m_batch.insert(m_values);
+        if (!added)
+            return added.status();
+        if (written && key != reservedJanUnits)
+            written->push_back(*added);
+        return {};
     }
 
 private:
     const TableSpec &m_spec;
-    sqlite3 *m_db;
-    std::vector<std::size_t> m_updated; // the fields the update sets, in order
-    Sql m_insert;
-    Sql m_update;
+    const std::vector<std::size_t> &m_updated;
+    ImportBatch &m_batch;
+    std::vector<BatchValue> m_values;
 };
 
 } // namespace
@@ -634,13 +509,6 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     };
     const auto cancelled = [] { return Status(ErrorCode::Cancelled, {}); };
 
-    // The import reads and writes the catalogue file directly, in one transaction; a server
-    // catalogue is refused before anything is read rather than taken for a missing file.
-    if (Server::isAddress(m_catalogue))
-        return Status(ErrorCode::WriteFailed,
-                      u"サーバーのカタログ %1 には CSV ファイルを取り込めません。ファイルのカタログに取り込んでください。"_s
-                          .arg(Server::normalAddress(m_catalogue)));
-
     // The file and its header line.
     QFile file(m_fileName);
     if (!file.open(QIODevice::ReadOnly))
@@ -660,49 +528,24 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     if (const QString refusal = matchHeader(record, spec, m_table, m_fileName, plan, columns); !refusal.isEmpty())
         return refused(refusal);
 
-    // The catalogue.
-    const auto connection = Connection::open(m_catalogue);
-    if (!connection)
-        return connection.status();
-    sqlite3 *db = (*connection)->handle();
-    const QString path = (*connection)->filePath();
-    const TableInfo *stored = (*connection)->table(QString(spec.name));
-    const TableInfo *suppliers = (*connection)->table(QString(Table::torihiki));
-    if (!stored || !suppliers)
-        return openFailure(ErrorCode::NotCatalogue, m_catalogue, u"表 %1 がありません"_s.arg(QString(spec.name)));
-    for (std::size_t f = 0; f < spec.count; ++f) {
-        if (stored->indexOf(spec.fields[f].name) < 0)
-            return openFailure(ErrorCode::NotCatalogue, m_catalogue,
-                               u"項目 %1 がありません"_s.arg(QString(spec.fields[f].name)));
-    }
-    const auto readFailed = [&] { return sqliteFailure(sqlite3_extended_errcode(db), ErrorCode::ReadFailed, Failed::reading, path); };
-    const auto writeFailed = [&] { return sqliteFailure(sqlite3_extended_errcode(db), ErrorCode::WriteFailed, Failed::importing, path); };
-    const LargerCache cache(db);
-    RowJudge judge(spec, m_table, m_duplicates, columns, plan, db, *stored, *suppliers);
-    if (!judge.isValid())
-        return readFailed();
-    const auto judgeFailed = [&] {
-        return judge.errorString().isEmpty()
-            ? readFailed()
-            : Status(ErrorCode::WriteFailed, judge.errorString());
-    };
-
-    // Storing is one transaction; the other passes look things up in short read transactions
-    // (one for each lookup would take and release the file's lock every time, one for all
-    // would keep writers elsewhere waiting).
-    Transaction transaction(db);
+    // The catalogue: a file or a server, looked up in short reads while planning, written in
+    // one transaction while storing.
+    const auto store = openCatalogueStore(m_catalogue);
+    if (!store)
+        return store.status();
+    ImportTarget target;
+    target.table = spec.name;
+    target.fields = std::span<const FieldDef>(spec.fields, spec.count);
+    target.key = spec.key;
+    const std::vector<std::size_t> updated = updatedFields(spec, columns);
+    target.updated = updated;
+    auto batch = (*store)->beginImport(target, pass == Pass::Store);
+    if (!batch)
+        return batch.status();
+    RowJudge judge(spec, m_table, m_duplicates, columns, plan, **batch);
     std::optional<RowWriter> writer;
-    if (pass == Pass::Store) {
-        if (!(*connection)->isStillPresent())
-            return fileFailure(ErrorCode::WriteFailed, Failed::importing, m_catalogue, Reason::movedAway);
-        if ((*connection)->isReadOnly())
-            return fileFailure(ErrorCode::WriteFailed, Failed::importing, m_catalogue, Reason::readOnly);
-        if (!transaction.begin(true))
-            return writeFailed();
-        writer.emplace(spec, columns, db, *stored);
-        if (!writer->isValid())
-            return writeFailed();
-    }
+    if (pass == Pass::Store)
+        writer.emplace(spec, updated, **batch);
     std::vector<std::int64_t> storedProducts;
     std::vector<std::int64_t> *listed = m_listStored && m_table == ImportTable::Products ? &storedProducts : nullptr;
 
@@ -726,11 +569,9 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     while (reader.next(record)) {
         if (isAllEmpty(record))
             continue;
-        if (!transaction.isOpen() && !transaction.begin(false))
-            return readFailed();
         ++plan.rows;
         if (!judge.judge(record, judgement))
-            return judgeFailed();
+            return judge.failure();
 
         // Counting, showing and storing.
         const RowOutcome outcome = judgement.outcome;
@@ -754,15 +595,15 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
                     return flushed;
             }
         }
-        if (writer && (outcome == RowOutcome::Added || outcome == RowOutcome::Updated)
-            && !writer->write(judge, record, judgement, listed)) {
-            return sqliteFailure(sqlite3_extended_errcode(db), ErrorCode::WriteFailed, Failed::importing, path);
+        if (writer && (outcome == RowOutcome::Added || outcome == RowOutcome::Updated)) {
+            if (Status written = writer->write(judge, record, judgement, listed); !written)
+                return written;
         }
 
         if (++rowsSinceProgress >= progressEvery) {
             rowsSinceProgress = 0;
-            if (pass != Pass::Store && !transaction.commit())
-                return readFailed();
+            if (Status released = (*batch)->release(); !released)
+                return released;
             if (progress && !progress(reader.position(), reader.size()))
                 return cancelled();
         }
@@ -790,8 +631,8 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     if (changed)
         return Status(ErrorCode::Conflict,
                       u"確認の後にカタログが変更されたため、取り込みませんでした。内容をもう一度確認してください。"_s);
-    if (!transaction.commit())
-        return writeFailed();
+    if (Status committed = (*batch)->commit(); !committed)
+        return committed;
     m_storedProducts = std::move(storedProducts);
     return {};
 }
