@@ -180,8 +180,14 @@ void FileMenu::openCatalogue()
         m_catalogueFileName = m_data1->databaseName();
         return;
     }
-    if (isJet(fileFormatOf(*chosen))) {
+    const FileFormat format = fileFormatOf(*chosen);
+    if (isJet(format)) {
         importAccessFile(*chosen);
+        return;
+    }
+    if (format == FileFormat::Ace) {
+        showMessage(m_mainWindow, aceFormatRefusal(*chosen));
+        m_catalogueFileName = m_data1->databaseName();
         return;
     }
     switchCatalogue(*chosen, QString(SqlText::emptyProductView));

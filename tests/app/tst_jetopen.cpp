@@ -59,12 +59,13 @@ private Q_SLOTS:
     void opensAccessFile_data()
     {
         QTest::addColumn<QStringList>("answers"); // the button pressed in each box, "accept"/"reject" a dialog
-        QTest::addColumn<QString>("reader");      // a stand-in reader's script, empty for the program
+        QTest::addColumn<QString>("reader");      // a stand-in reader's script, empty for the program; "ACE": an Access 2007 file
         QTest::addColumn<QString>("message");     // the last box's text, part of it
         QTest::addColumn<bool>("imported");
         QTest::newRow("imported") << QStringList{u"取り込む"_s, u"accept"_s} << QString() << u"Access 形式"_s << true;
         QTest::newRow("offer declined") << QStringList{u"キャンセル"_s} << QString() << u"Access 形式"_s << false;
         QTest::newRow("preview cancelled") << QStringList{u"取り込む"_s, u"reject"_s} << QString() << u"Access 形式"_s << false;
+        QTest::newRow("Access 2007 file") << QStringList{u"OK"_s} << u"ACE"_s << u"Access 2007 以降の形式"_s << false;
         QTest::newRow("reader crashes") << QStringList{u"取り込む"_s, u"OK"_s} << u"kill -SEGV $$"_s << u"異常終了"_s << false;
     }
     void opensAccessFile()
@@ -77,6 +78,11 @@ private Q_SLOTS:
         QVERIFY(folder.isValid());
         const QString old = folder.filePath(u"old shop.mdb"_s);
         QVERIFY(writeJetFile(jetFixture(), {JetWriter::Version::Jet4, true}, old));
+        if (reader == u"ACE") {
+            QFile ace(old);
+            QVERIFY(ace.open(QIODevice::ReadWrite) && ace.seek(4) && ace.write(QByteArray("Standard ACE DB\0\2", 17)) == 17);
+            reader.clear();
+        }
         // The default name goes round a file of that name already there.
         QFile taken(folder.filePath(u"old shop_取込.mdb"_s));
         QVERIFY(taken.open(QIODevice::WriteOnly) && taken.write("kept") == 4);
