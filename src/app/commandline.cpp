@@ -129,6 +129,11 @@ int copyCatalogue(const QStringList &arguments, QTextStream &out, QTextStream &e
     if (!Server::isAddress(source) && isJet(fileFormatOf(source))) {
         if (!replace && !Server::isAddress(destination))
             return importAccessCatalogue(source, destination, out, err);
+        // A destination the copy would refuse is named before anything is imported.
+        if (QString refusal; !Server::destinationAccepted(destination, replace, &refusal)) {
+            err << "merchalog: " << refusal << '\n';
+            return 1;
+        }
         if (!staging.isValid()) {
             err << "merchalog: " << staging.errorString() << '\n';
             return 1;
