@@ -182,13 +182,14 @@ class RowJudge final
 {
 public:
     RowJudge(const TableSpec &spec, ImportTable table, DuplicateChoice duplicates, const Columns &columns,
-             const ImportPlan &plan, ImportBatch &batch)
+             const ImportPlan &plan, ImportBatch &batch, bool keepsNulls)
         : m_spec(spec)
         , m_table(table)
         , m_duplicates(duplicates)
         , m_columns(columns)
         , m_plan(plan)
         , m_batch(batch)
+        , m_keepsNulls(keepsNulls)
     {
     }
 
@@ -206,33 +207,46 @@ public:
     }
 
     // Judges a row; false when the catalogue or the key set could not be read.
-    bool judge(const CsvRecord &record, Judgement &judgement)
+    bool judge(const CsvRecord &record, const SourceRowInfo &info, Judgement &judgement)
     {
         judgement.outcome = RowOutcome::Added;
         judgement.values.assign(m_spec.count, FieldValue());
         judgement.errors.clear();
         judgement.supplierName.clear();
-        const auto addError = [&](std::size_t field, const QString &reason) {
+        const auto addError = [&](std::size_t field, const QString &reason, const QString *value = nullptr) {
             ImportError error;
             error.row = record.row;
             if (field != noField) {
                 const int column = m_columns.of[field];
                 error.field = column >= 0 ? m_plan.headers.value(column) : m_spec.captions[field].toString();
-                error.value = textOf(record, field);
+                error.value = value ? *value : textOf(record, field);
             }
             error.reason = reason;
             judgement.errors.push_back(std::move(error));
         };
 
-        // The row as a whole, then each field the file has.
+        // The row as a whole, what the source could not read, then each field the file has.
         if (record.problem != CsvProblem::None)
             addError(noField, problemReason(record.problem, m_plan.encoding));
         else if (record.fieldCount != m_columns.count)
             addError(noField, u"項目の数が見出しと合いません（見出しは%1項目、この行は%2項目）。"_s.arg(m_columns.count).arg(record.fieldCount));
-        const bool readable = judgement.errors.empty();
+        std::vector<bool> unreadable(m_spec.count, false);
+        for (const SourceProblem &problem : info.problems) {
+            const int field = problem.column >= 0 ? m_plan.columnField.at(std::size_t(problem.column)) : -1;
+            if (problem.column < 0) {
+                addError(noField, problem.reason);
+            } else if (field >= 0) {
+                unreadable[std::size_t(field)] = true;
+                addError(std::size_t(field), problem.reason, &problem.value);
+            }
+        }
+        const bool readable = std::none_of(judgement.errors.cbegin(), judgement.errors.cend(),
+                                           [](const ImportError &e) { return e.field.isEmpty(); });
         std::vector<FieldValue> &values = judgement.values;
-        for (std::size_t f = 0; f < m_spec.count && readable; ++f)
-            values[f] = convert(record, f, addError);
+        for (std::size_t f = 0; f < m_spec.count && readable; ++f) {
+            if (!unreadable[f])
+                values[f] = convert(record, f, addError);
+        }
 
         // The key: against the rows before it and against the catalogue.
         const FieldValue &key = values[m_spec.key];
@@ -310,8 +324,9 @@ private:
             return value;
         const QString text = textOf(record, f);
         if (text.isEmpty()) {
-            // A product's supplier name may be left to the supplier the code names.
-            if (f != m_spec.supplierName || m_columns.of[m_spec.supplierCode] < 0)
+            // A product's supplier name may be left to the supplier the code names; a source
+            // that keeps nulls keeps empty values as no value.
+            if (!m_keepsNulls && (f != m_spec.supplierName || m_columns.of[m_spec.supplierCode] < 0))
                 addError(f, m_spec.required[f].toString());
             return value;
         }
@@ -368,6 +383,7 @@ private:
     KeySet m_keys;
     QHash<qint64, std::optional<QString>> m_supplierNames;
     qint64 m_duplicatesInFile = 0;
+    bool m_keepsNulls = false;
 };
 
 // The fields an update sets: those the file has (a product's supplier name too when the file
@@ -397,8 +413,10 @@ public:
 
     // Stores an added or updated row; the keys of the records written go to written when it
     // is given (reserved products left out, as from every list).
-    Status write(const RowJudge &judge, const CsvRecord &record, const Judgement &judgement,
-                 std::vector<std::int64_t> *written)
+    // With a source that keeps nulls, an empty value is stored as null (text as given) and a
+    // supplier name is never filled in.
+    Status write(const RowJudge &judge, const CsvRecord &record, const SourceRowInfo &info, const Judgement &judgement,
+                 const Columns &columns, bool keepsNulls, std::vector<std::int64_t> *written)
     {
         const bool adding = judgement.outcome == RowOutcome::Added;
         m_values.clear();
@@ -406,9 +424,12 @@ public:
             BatchValue value;
             if (m_spec.fields[f].kind != Kind::Text) {
                 value.integer = judgement.values[f].integer;
+                value.isNull = !judgement.values[f].valid;
             } else {
                 value.text = judge.textOf(record, f);
-                if (f == m_spec.supplierName && value.text.isEmpty())
+                if (keepsNulls)
+                    value.isNull = columns.of[f] < 0 || info.isNull.value(columns.of[f]);
+                else if (f == m_spec.supplierName && value.text.isEmpty())
                     value.text = judgement.supplierName;
             }
             m_values.push_back(std::move(value));
@@ -465,10 +486,74 @@ QString exponentNotationReason(QStringView text, QStringView label)
            "列を文字列として保存し直してください。"_s.arg(label, t);
 }
 
+namespace {
+
+// A CSV file as an import's rows, read through again for every pass.
+class CsvFileSource final : public ImportRowSource
+{
+public:
+    explicit CsvFileSource(const QString &fileName) : m_file(fileName) {}
+
+    bool read(const Header &header, const Visit &visit) override
+    {
+        m_file.close();
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            m_error = m_file.errorString();
+            return false;
+        }
+        CsvReader reader(&m_file);
+        m_reader = &reader;
+        const auto done = [this](bool ok) {
+            m_reader = nullptr;
+            return ok;
+        };
+        if (!reader.start()) {
+            m_error = reader.errorString();
+            return done(false);
+        }
+        m_encoding = reader.encoding();
+        CsvRecord record;
+        if (!reader.next(record)) {
+            m_error = reader.errorString();
+            return done(m_error.isEmpty());
+        }
+        if (!header(record))
+            return done(true);
+        const SourceRowInfo none;
+        while (reader.next(record)) {
+            if (!visit(record, none))
+                return done(true);
+        }
+        m_error = reader.errorString();
+        m_size = reader.size();
+        return done(m_error.isEmpty());
+    }
+    QString errorString() const override { return m_error; }
+    qint64 position() const override { return m_reader ? m_reader->position() : m_size; }
+    qint64 size() const override { return m_reader ? m_reader->size() : m_size; }
+    TextEncoding encoding() const override { return m_encoding; }
+
+private:
+    QFile m_file;
+    CsvReader *m_reader = nullptr;
+    TextEncoding m_encoding = TextEncoding::Utf8;
+    qint64 m_size = 0;
+    QString m_error;
+};
+
+} // namespace
+
 CsvImport::CsvImport(const QString &catalogue, const QString &fileName, ImportTable table,
                      DuplicateChoice duplicates)
+    : CsvImport(catalogue, std::make_shared<CsvFileSource>(fileName), fileName, table, duplicates)
+{
+}
+
+CsvImport::CsvImport(const QString &catalogue, std::shared_ptr<ImportRowSource> source, const QString &fileName,
+                     ImportTable table, DuplicateChoice duplicates)
     : m_catalogue(catalogue)
     , m_fileName(fileName)
+    , m_source(std::move(source))
     , m_table(table)
     , m_duplicates(duplicates)
 {
@@ -479,9 +564,9 @@ Status CsvImport::makePlan(const Progress &progress)
     return run(Pass::Plan, progress);
 }
 
-Status CsvImport::store(const Progress &progress)
+Status CsvImport::store(const Progress &progress, QIODevice *errorRows)
 {
-    return run(Pass::Store, progress);
+    return run(Pass::Store, progress, errorRows);
 }
 
 Status CsvImport::saveErrorRows(const QString &fileName, const Progress &progress)
@@ -508,46 +593,19 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
         return fileFailure(ErrorCode::ReadFailed, Failed::readingFile, m_fileName, reason);
     };
     const auto cancelled = [] { return Status(ErrorCode::Cancelled, {}); };
+    ImportRowSource &source = *m_source;
+    const bool keepsNulls = source.keepsNulls();
 
-    // The file and its header line.
-    QFile file(m_fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return unreadable(file.errorString());
-    CsvReader reader(&file);
-    if (!reader.start())
-        return unreadable(reader.errorString());
     ImportPlan plan;
-    plan.encoding = reader.encoding();
-    CsvRecord record;
-    if (!reader.next(record)) {
-        if (!reader.errorString().isEmpty())
-            return unreadable(reader.errorString());
-        return refused(u"「%1」は空です。1行目に見出しが必要です: %2"_s.arg(nativeName(m_fileName), expectedHeaders(spec)));
-    }
     Columns columns;
-    if (const QString refusal = matchHeader(record, spec, m_table, m_fileName, plan, columns); !refusal.isEmpty())
-        return refused(refusal);
-
-    // The catalogue: a file or a server, looked up in short reads while planning, written in
-    // one transaction while storing.
-    const auto store = openCatalogueStore(m_catalogue);
-    if (!store)
-        return store.status();
-    ImportTarget target;
-    target.table = spec.name;
-    target.fields = std::span<const FieldDef>(spec.fields, spec.count);
-    target.key = spec.key;
-    const std::vector<std::size_t> updated = updatedFields(spec, columns);
-    target.updated = updated;
-    auto batch = (*store)->beginImport(target, pass == Pass::Store);
-    if (!batch)
-        return batch.status();
-    RowJudge judge(spec, m_table, m_duplicates, columns, plan, **batch);
+    std::vector<std::size_t> updated;
+    std::shared_ptr<CatalogueStore> store;
+    std::unique_ptr<ImportBatch> batch;
+    std::optional<RowJudge> judge;
     std::optional<RowWriter> writer;
-    if (pass == Pass::Store)
-        writer.emplace(spec, updated, **batch);
     std::vector<std::int64_t> storedProducts;
     std::vector<std::int64_t> *listed = m_listStored && m_table == ImportTable::Products ? &storedProducts : nullptr;
+    Status failure;
 
     QByteArray errorBytes;
     QString errorFile;
@@ -559,19 +617,55 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
         errorBytes.clear();
         return {};
     };
-    if (pass == Pass::SaveErrors) {
-        errorBytes += byteOrderMarkBytes(plan.encoding);
-        appendCsvRecord(plan.headers, plan.encoding, errorBytes);
-    }
+
+    // The header line, then the catalogue: a file or a server, looked up in short reads while
+    // planning, written in one transaction while storing.
+    bool headerSeen = false;
+    const auto takeHeader = [&](const CsvRecord &header) {
+        headerSeen = true;
+        plan.encoding = source.encoding();
+        if (const QString refusal = matchHeader(header, spec, m_table, m_fileName, plan, columns); !refusal.isEmpty()) {
+            failure = refused(refusal);
+            return false;
+        }
+        auto opened = openCatalogueStore(m_catalogue);
+        if (!opened) {
+            failure = opened.status();
+            return false;
+        }
+        store = *opened;
+        ImportTarget target;
+        target.table = spec.name;
+        target.fields = std::span<const FieldDef>(spec.fields, spec.count);
+        target.key = spec.key;
+        updated = updatedFields(spec, columns);
+        target.updated = updated;
+        auto begun = store->beginImport(target, pass == Pass::Store);
+        if (!begun) {
+            failure = begun.status();
+            return false;
+        }
+        batch = std::move(*begun);
+        judge.emplace(spec, m_table, m_duplicates, columns, plan, *batch, keepsNulls);
+        if (pass == Pass::Store)
+            writer.emplace(spec, updated, *batch);
+        if (errorRows) {
+            errorBytes += byteOrderMarkBytes(plan.encoding);
+            appendCsvRecord(plan.headers, plan.encoding, errorBytes);
+        }
+        return true;
+    };
 
     Judgement judgement;
     qint64 rowsSinceProgress = 0;
-    while (reader.next(record)) {
-        if (isAllEmpty(record))
-            continue;
+    const auto takeRow = [&](const CsvRecord &record, const SourceRowInfo &info) {
+        if (isAllEmpty(record) && info.problems.isEmpty())
+            return true;
         ++plan.rows;
-        if (!judge.judge(record, judgement))
-            return judge.failure();
+        if (!judge->judge(record, info, judgement)) {
+            failure = judge->failure();
+            return false;
+        }
 
         // Counting, showing and storing.
         const RowOutcome outcome = judgement.outcome;
@@ -580,7 +674,7 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
             ImportRow shown;
             shown.row = record.row;
             for (std::size_t f = 0; f < spec.count; ++f)
-                shown.values << judge.textOf(record, f);
+                shown.values << judge->textOf(record, f);
             first << shown;
         }
         for (ImportError &error : judgement.errors) {
@@ -588,31 +682,39 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
             if (plan.errors.size() < listedErrors)
                 plan.errors << std::move(error);
         }
-        if (pass == Pass::SaveErrors && outcome == RowOutcome::Error) {
+        if (errorRows && outcome == RowOutcome::Error) {
             appendCsvRecord(record.fields, plan.encoding, errorBytes);
             if (errorBytes.size() > 256 * 1024) {
-                if (Status flushed = flushErrorRows(); !flushed)
-                    return flushed;
+                if (failure = flushErrorRows(); !failure)
+                    return false;
             }
         }
         if (writer && (outcome == RowOutcome::Added || outcome == RowOutcome::Updated)) {
-            if (Status written = writer->write(judge, record, judgement, listed); !written)
-                return written;
+            if (failure = writer->write(*judge, record, info, judgement, columns, keepsNulls, listed); !failure)
+                return false;
         }
 
         if (++rowsSinceProgress >= progressEvery) {
             rowsSinceProgress = 0;
-            if (Status released = (*batch)->release(); !released)
-                return released;
-            if (progress && !progress(reader.position(), reader.size()))
-                return cancelled();
+            if (failure = batch->release(); !failure)
+                return false;
+            if (progress && !progress(source.position(), source.size())) {
+                failure = cancelled();
+                return false;
+            }
         }
-    }
-    if (!reader.errorString().isEmpty())
-        return unreadable(reader.errorString());
-    if (progress && !progress(reader.size(), reader.size()))
+        return true;
+    };
+    const bool read = source.read(takeHeader, takeRow);
+    if (!failure)
+        return failure;
+    if (!read)
+        return unreadable(source.errorString());
+    if (!headerSeen)
+        return refused(u"「%1」は空です。1行目に見出しが必要です: %2"_s.arg(nativeName(m_fileName), expectedHeaders(spec)));
+    if (progress && !progress(source.size(), source.size()))
         return cancelled();
-    plan.duplicatesInFile = judge.duplicatesInFile();
+    plan.duplicatesInFile = judge->duplicatesInFile();
 
     switch (pass) {
     case Pass::Plan:
@@ -631,7 +733,11 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     if (changed)
         return Status(ErrorCode::Conflict,
                       u"確認の後にカタログが変更されたため、取り込みませんでした。内容をもう一度確認してください。"_s);
-    if (Status committed = (*batch)->commit(); !committed)
+    if (errorRows) {
+        if (Status flushed = flushErrorRows(); !flushed)
+            return flushed;
+    }
+    if (Status committed = batch->commit(); !committed)
         return committed;
     m_storedProducts = std::move(storedProducts);
     return {};

@@ -50,11 +50,12 @@ struct WriteOutcome
 };
 
 // One value an import stores: the text of a text field, otherwise the integer (a number's
-// ten-thousandths, a small integer).
+// ten-thousandths, a small integer), or none.
 struct BatchValue
 {
     qint64 integer = 0;
     QString text;
+    bool isNull = false; // no value at all (stored as null)
 };
 
 // What an import writes into: a table, its fields in the order the values come, the field

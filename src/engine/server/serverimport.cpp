@@ -154,6 +154,12 @@ private:
     void addParameter(std::vector<Server::Parameter> &parameters, std::size_t field, const BatchValue &value) const
     {
         const Kind kind = m_target.fields[field].kind;
+        if (value.isNull) {
+            parameters.emplace_back(std::nullopt);
+            if (kind == Kind::Text)
+                parameters.emplace_back(std::nullopt);
+            return;
+        }
         if (kind != Kind::Text) {
             parameters.emplace_back(numberParameter(kind, value.integer));
             return;

@@ -172,7 +172,9 @@ public:
 private:
     void bind(SqliteStatement &statement, int position, std::size_t field, const BatchValue &value) const
     {
-        if (m_target.fields[field].kind == Kind::Text)
+        if (value.isNull)
+            statement.bindNull(position);
+        else if (m_target.fields[field].kind == Kind::Text)
             statement.bind(position, QStringView(value.text));
         else
             statement.bind(position, std::int64_t(value.integer));
