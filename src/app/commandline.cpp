@@ -98,16 +98,19 @@ int importAccessCatalogue(const QString &source, const QString &target, QTextStr
         return 1;
     }
     const JetImportPlan &plan = import.plan();
-    for (const JetImportError &error : plan.errors) {
-        err << jetImportTableName(error.table) << ' ' << u"%1 行目"_s.arg(error.row);
-        if (!error.field.isEmpty())
-            err << ' ' << error.field << u"「%1」"_s.arg(error.value.left(100));
-        err << u": "_s << error.reason << '\n';
+    for (const ImportTable table : {ImportTable::Suppliers, ImportTable::Products}) {
+        const ImportPlan &rows = plan.of(table);
+        for (const ImportError &error : rows.errors) {
+            err << jetImportTableName(table) << ' ' << u"%1 行目"_s.arg(error.row);
+            if (!error.field.isEmpty())
+                err << ' ' << error.field << u"「%1」"_s.arg(error.value.left(100));
+            err << u": "_s << error.reason << '\n';
+        }
+        if (rows.errorCount > rows.errors.size())
+            err << u"ほかに %1 件の理由があります。"_s.arg(rows.errorCount - rows.errors.size()) << '\n';
     }
-    if (plan.errorCount > plan.errors.size())
-        err << u"ほかに %1 件の理由があります。"_s.arg(plan.errorCount - plan.errors.size()) << '\n';
     out << u"商品 %1 件、取引先 %2 件を取り込みました。エラーのため取り込まなかった行: %3 行。"_s
-               .arg(plan.added[0]).arg(plan.added[1]).arg(plan.errorRows) << '\n';
+               .arg(plan.added(ImportTable::Products)).arg(plan.added(ImportTable::Suppliers)).arg(plan.errorRows()) << '\n';
     return 0;
 }
 

@@ -182,14 +182,14 @@ class RowJudge final
 {
 public:
     RowJudge(const TableSpec &spec, ImportTable table, DuplicateChoice duplicates, const Columns &columns,
-             const ImportPlan &plan, ImportBatch &batch, bool keepsNulls)
+             const ImportPlan &plan, ImportBatch &batch, bool asStored)
         : m_spec(spec)
         , m_table(table)
         , m_duplicates(duplicates)
         , m_columns(columns)
         , m_plan(plan)
         , m_batch(batch)
-        , m_keepsNulls(keepsNulls)
+        , m_asStored(asStored)
     {
     }
 
@@ -295,7 +295,8 @@ public:
         }
         // A product's supplier must be in the catalogue; its name comes from there unless the
         // file gives one.
-        if (m_spec.supplierCode != noField && judgement.outcome != RowOutcome::Skipped && values[m_spec.supplierCode].valid) {
+        if (m_spec.supplierCode != noField && judgement.outcome != RowOutcome::Skipped && values[m_spec.supplierCode].valid
+            && !m_asStored) {
             const auto found = supplierNameOf(values[m_spec.supplierCode].integer);
             if (!found)
                 return false;
@@ -326,7 +327,7 @@ private:
         if (text.isEmpty()) {
             // A product's supplier name may be left to the supplier the code names; a source
             // that keeps nulls keeps empty values as no value.
-            if (!m_keepsNulls && (f != m_spec.supplierName || m_columns.of[m_spec.supplierCode] < 0))
+            if (!m_asStored && (f != m_spec.supplierName || m_columns.of[m_spec.supplierCode] < 0))
                 addError(f, m_spec.required[f].toString());
             return value;
         }
@@ -383,7 +384,7 @@ private:
     KeySet m_keys;
     QHash<qint64, std::optional<QString>> m_supplierNames;
     qint64 m_duplicatesInFile = 0;
-    bool m_keepsNulls = false;
+    bool m_asStored = false;
 };
 
 // The fields an update sets: those the file has (a product's supplier name too when the file
@@ -416,7 +417,7 @@ public:
     // With a source that keeps nulls, an empty value is stored as null (text as given) and a
     // supplier name is never filled in.
     Status write(const RowJudge &judge, const CsvRecord &record, const SourceRowInfo &info, const Judgement &judgement,
-                 const Columns &columns, bool keepsNulls, std::vector<std::int64_t> *written)
+                 const Columns &columns, bool asStored, std::vector<std::int64_t> *written)
     {
         const bool adding = judgement.outcome == RowOutcome::Added;
         m_values.clear();
@@ -427,7 +428,7 @@ public:
                 value.isNull = !judgement.values[f].valid;
             } else {
                 value.text = judge.textOf(record, f);
-                if (keepsNulls)
+                if (asStored)
                     value.isNull = columns.of[f] < 0 || info.isNull.value(columns.of[f]);
                 else if (f == m_spec.supplierName && value.text.isEmpty())
                     value.text = judgement.supplierName;
@@ -594,7 +595,7 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     };
     const auto cancelled = [] { return Status(ErrorCode::Cancelled, {}); };
     ImportRowSource &source = *m_source;
-    const bool keepsNulls = source.keepsNulls();
+    const bool asStored = source.asStored();
 
     ImportPlan plan;
     Columns columns;
@@ -646,7 +647,7 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
             return false;
         }
         batch = std::move(*begun);
-        judge.emplace(spec, m_table, m_duplicates, columns, plan, *batch, keepsNulls);
+        judge.emplace(spec, m_table, m_duplicates, columns, plan, *batch, asStored);
         if (pass == Pass::Store)
             writer.emplace(spec, updated, *batch);
         if (errorRows) {
@@ -659,7 +660,8 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     Judgement judgement;
     qint64 rowsSinceProgress = 0;
     const auto takeRow = [&](const CsvRecord &record, const SourceRowInfo &info) {
-        if (isAllEmpty(record) && info.problems.isEmpty())
+        // A blank line of a file is passed over; a row of a table is a row, nulls or not.
+        if (!asStored && isAllEmpty(record))
             return true;
         ++plan.rows;
         if (!judge->judge(record, info, judgement)) {
@@ -683,14 +685,20 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
                 plan.errors << std::move(error);
         }
         if (errorRows && outcome == RowOutcome::Error) {
-            appendCsvRecord(record.fields, plan.encoding, errorBytes);
+            // A value the source could not read is written as it was shown.
+            QStringList fields = record.fields;
+            for (const SourceProblem &problem : info.problems) {
+                if (problem.column >= 0 && problem.column < fields.size())
+                    fields[problem.column] = problem.value;
+            }
+            appendCsvRecord(fields, plan.encoding, errorBytes);
             if (errorBytes.size() > 256 * 1024) {
                 if (failure = flushErrorRows(); !failure)
                     return false;
             }
         }
         if (writer && (outcome == RowOutcome::Added || outcome == RowOutcome::Updated)) {
-            if (failure = writer->write(*judge, record, info, judgement, columns, keepsNulls, listed); !failure)
+            if (failure = writer->write(*judge, record, info, judgement, columns, asStored, listed); !failure)
                 return false;
         }
 

@@ -103,9 +103,11 @@ public:
     virtual qint64 size() const = 0;
     // How its error rows are written back.
     virtual TextEncoding encoding() const = 0;
-    // Whether an empty value is no value, stored as null, rather than one that registration
-    // asks for: an Access table keeps its nulls as they are.
-    virtual bool keepsNulls() const { return false; }
+    // Whether the rows are another catalogue's records, taken as they were stored (an Access
+    // table): an empty value is no value, stored as null, rather than one registration asks
+    // for; a supplier name is never filled in, and a supplier code need not name a supplier
+    // (the old catalogue kept such products, and bringing it over must not drop them).
+    virtual bool asStored() const { return false; }
 };
 
 // Reads products or suppliers from a CSV file into a catalogue: the program's own export, a
