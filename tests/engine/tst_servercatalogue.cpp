@@ -488,8 +488,13 @@ void tst_ServerCatalogue::copyBothWays()
     QTextStream saidStream(&said);
     QCOMPARE(CommandLine::run(CommandLine::parse({u"merchalog"_s, u"copy"_s, access, server}), saidStream, err), 1);
     QCOMPARE(said, QString());
+    // Straight onto the server, the same records as into a file.
+    const QString imported = m_dir.filePath(u"imported.mdb"_s);
+    QCOMPARE(copy({access, imported}), 0);
     QCOMPARE(copy({u"--replace"_s, access, server}), 0);
     QCOMPARE(allRows(server, Table::syohin).size(), 4);
+    for (const auto table : {Table::syohin, Table::torihiki})
+        QCOMPARE(allRows(server, table), allRows(imported, table));
 }
 
 QTEST_GUILESS_MAIN(tst_ServerCatalogue)

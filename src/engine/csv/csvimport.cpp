@@ -629,19 +629,21 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
             failure = refused(refusal);
             return false;
         }
-        auto opened = openCatalogueStore(m_catalogue);
-        if (!opened) {
-            failure = opened.status();
-            return false;
+        if (!m_batchSource) {
+            auto opened = openCatalogueStore(m_catalogue);
+            if (!opened) {
+                failure = opened.status();
+                return false;
+            }
+            store = *opened;
         }
-        store = *opened;
         ImportTarget target;
         target.table = spec.name;
         target.fields = std::span<const FieldDef>(spec.fields, spec.count);
         target.key = spec.key;
         updated = updatedFields(spec, columns);
         target.updated = updated;
-        auto begun = store->beginImport(target, pass == Pass::Store);
+        auto begun = m_batchSource ? m_batchSource(target, pass == Pass::Store) : store->beginImport(target, pass == Pass::Store);
         if (!begun) {
             failure = begun.status();
             return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/csv/csvreader.h"
+#include "engine/records/cataloguestore.h"
 #include "engine/csv/csvtext.h"
 #include "engine/result.h"
 
@@ -153,6 +154,10 @@ public:
     // never when it is a catalogue the program has open.
     Status saveErrorRows(const QString &fileName, const Progress &progress = {});
 
+    // Where the batches come from instead of the catalogue named (a catalogue being made).
+    using BatchSource = std::function<Result<std::unique_ptr<ImportBatch>>(const ImportTarget &target, bool write)>;
+    void setBatchSource(BatchSource source) { m_batchSource = std::move(source); }
+
     const ImportPlan &plan() const { return m_plan; }
     bool hasPlan() const { return m_planned; }
     // Whether store() keeps the row ids of the products it adds and updates (8 bytes each), to
@@ -169,6 +174,7 @@ private:
     QString m_catalogue;
     QString m_fileName;
     std::shared_ptr<ImportRowSource> m_source;
+    BatchSource m_batchSource;
     ImportTable m_table;
     DuplicateChoice m_duplicates;
     ImportPlan m_plan;

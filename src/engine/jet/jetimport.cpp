@@ -1,5 +1,6 @@
 #include "engine/jet/jetimport.h"
 
+#include "engine/server/serverstore.h"
 #include "engine/sqlite/connection.h"
 #include "engine/sqlite/writeguard.h"
 
@@ -176,10 +177,12 @@ Status JetImport::read(const Progress &progress)
     return {};
 }
 
-Status JetImport::stage(const QString &path, const Progress &progress)
+Status JetImport::stage(const QString &path, const CsvImport::BatchSource &batches, const Progress &progress)
 {
-    if (const Status created = createCatalogueFile(path); !created)
-        return created;
+    if (!batches) {
+        if (const Status created = createCatalogueFile(path); !created)
+            return created;
+    }
     JetImportPlan plan;
     plan.version = m_catalogue.version();
     plan.ignored = m_catalogue.ignored();
@@ -190,6 +193,7 @@ Status JetImport::stage(const QString &path, const Progress &progress)
         const std::size_t t = std::size_t(table);
         CsvImport import(path, std::make_shared<JetTableSource>(m_catalogue, table, m_fileName), m_fileName, table,
                          DuplicateChoice::Add);
+        import.setBatchSource(batches);
         QBuffer errors(&errorRows[t]);
         errors.open(QIODevice::WriteOnly);
         const Status stored = import.store([&](qint64 done, qint64) { return !progress || progress(total + before + done, 2 * total); },
@@ -213,7 +217,7 @@ Status JetImport::makePlan(const Progress &progress)
     QTemporaryDir scratch;
     if (!scratch.isValid())
         return Status(ErrorCode::WriteFailed, scratch.errorString());
-    return stage(scratch.filePath(u"plan.mdb"_s), progress);
+    return stage(scratch.filePath(u"plan.mdb"_s), {}, progress);
 }
 
 Status JetImport::store(const QString &target, const Progress &progress)
@@ -224,7 +228,7 @@ Status JetImport::store(const QString &target, const Progress &progress)
         return read;
     const QString temporary = temporaryName(target);
     Unfinished file(temporary);
-    if (Status staged = stage(temporary, progress); !staged) {
+    if (Status staged = stage(temporary, {}, progress); !staged) {
         if (staged.code() == ErrorCode::Cancelled || staged.code() == ErrorCode::ReadFailed)
             return staged;
         return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, staged.message());
@@ -233,6 +237,19 @@ Status JetImport::store(const QString &target, const Progress &progress)
     if (moved)
         file.keep();
     return moved;
+}
+
+Status JetImport::storeOnServer(const QString &address, bool replace, const Progress &progress)
+{
+    if (Status read = this->read(progress); !read)
+        return read;
+    auto build = ServerStore::buildCatalogue(address, replace);
+    if (!build)
+        return build.status();
+    const auto batches = [&](const ImportTarget &target, bool) { return (*build)->beginImport(target); };
+    if (Status staged = stage(address, batches, progress); !staged)
+        return staged;
+    return (*build)->finish();
 }
 
 Status JetImport::saveErrorRows(ImportTable table, const QString &fileName) const

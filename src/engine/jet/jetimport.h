@@ -53,6 +53,9 @@ public:
     // Nothing is left at target on failure or cancel. Reads the file first when no plan was
     // made.
     Status store(const QString &target, const Progress &progress = {});
+    // The same into a new catalogue in a server's database, straight and in one transaction;
+    // a database that holds a catalogue is refused unless replace.
+    Status storeOnServer(const QString &address, bool replace, const Progress &progress = {});
     // Writes a table's rows in error of the last plan or store, the header line of field names
     // first, as a UTF-8 CSV file the CSV import reads back. Replaces fileName only when
     // complete.
@@ -63,8 +66,8 @@ public:
 
 private:
     Status read(const Progress &progress);
-    // Imports both tables into a new catalogue file at path.
-    Status stage(const QString &path, const Progress &progress);
+    // Imports both tables into the catalogue named, or through batches when given.
+    Status stage(const QString &catalogue, const CsvImport::BatchSource &batches, const Progress &progress);
 
     QString m_fileName;
     JetCatalogue m_catalogue;

@@ -35,14 +35,18 @@ QByteArray numberParameter(Kind kind, qint64 value)
 class ServerImportBatch final : public ImportBatch
 {
 public:
-    ServerImportBatch(std::unique_ptr<Server::Session> session, const ImportTarget &target)
+    // Within an outer transaction (see ServerStore::buildCatalogue), the batch neither begins
+    // nor ends one: commit() leaves that to the transaction's owner.
+    ServerImportBatch(std::shared_ptr<Server::Session> session, const ImportTarget &target, bool outer = false)
         : m_session(std::move(session))
         , m_target(target)
+        , m_outer(outer)
+        , m_prefix(serverName(target.table) + '_')
     {
     }
     ~ServerImportBatch() override
     {
-        if (m_writing)
+        if (m_writing && !m_outer)
             m_session->execHere("ROLLBACK");
     }
 
@@ -50,8 +54,9 @@ public:
     {
         const QByteArray table = serverName(m_target.table);
         const QByteArray key = serverName(m_target.fields[m_target.key].name);
-        if (!m_session->prepare("find_key", "SELECT 1 FROM " + table + " WHERE " + key + " = $1::numeric LIMIT 2")
-            || !m_session->prepare("find_supplier", "SELECT torihiki_mei FROM torihiki WHERE torihiki_code = $1::numeric LIMIT 1"))
+        if (!m_session->prepare(m_prefix + "find_key", "SELECT 1 FROM " + table + " WHERE " + key + " = $1::numeric LIMIT 2")
+            || !m_session->prepare(m_prefix + "find_supplier",
+                                   "SELECT torihiki_mei FROM torihiki WHERE torihiki_code = $1::numeric LIMIT 1"))
             return false;
         if (!write)
             return true;
@@ -77,18 +82,18 @@ public:
         if (sets.isEmpty())
             sets << key + " = " + key;
         const QByteArray id = serverName(keyFieldOf(m_target.table));
-        if (!m_session->execHere("BEGIN").ok())
+        if (!m_outer && !m_session->execHere("BEGIN").ok())
             return false;
         m_writing = true;
-        return m_session->prepare("insert_row", "INSERT INTO " + table + " (" + names.join(", ") + ") VALUES ("
+        return m_session->prepare(m_prefix + "insert_row", "INSERT INTO " + table + " (" + names.join(", ") + ") VALUES ("
                                                     + marks.join(", ") + ") RETURNING " + id)
-            && m_session->prepare("update_rows", "UPDATE " + table + " SET " + sets.join(", ") + " WHERE " + key
+            && m_session->prepare(m_prefix + "update_rows", "UPDATE " + table + " SET " + sets.join(", ") + " WHERE " + key
                                                      + " = " + placeholder(position + 1) + "::numeric RETURNING " + id);
     }
 
     Result<int> countKey(qint64 key) override
     {
-        const Server::Result found = m_session->execPrepared("find_key", {Currency::fromUnits(key).toPlainText().toLatin1()});
+        const Server::Result found = m_session->execPrepared(m_prefix + "find_key", {Currency::fromUnits(key).toPlainText().toLatin1()});
         if (!found.ok())
             return failure(ErrorCode::ReadFailed);
         return found.rows();
@@ -96,7 +101,7 @@ public:
 
     Result<std::optional<QString>> supplierName(qint64 code) override
     {
-        const Server::Result found = m_session->execPrepared("find_supplier", {Currency::fromUnits(code).toPlainText().toLatin1()});
+        const Server::Result found = m_session->execPrepared(m_prefix + "find_supplier", {Currency::fromUnits(code).toPlainText().toLatin1()});
         if (!found.ok())
             return failure(ErrorCode::ReadFailed);
         if (found.rows() == 0)
@@ -112,7 +117,7 @@ public:
         parameters.reserve(values.size() * 2);
         for (std::size_t f = 0; f < values.size(); ++f)
             addParameter(parameters, f, values[f]);
-        const Server::Result inserted = m_session->execPrepared("insert_row", parameters);
+        const Server::Result inserted = m_session->execPrepared(m_prefix + "insert_row", parameters);
         if (!inserted.ok() || inserted.rows() != 1)
             return failure(ErrorCode::WriteFailed);
         return Bookmark(inserted.integer(0, 0));
@@ -125,7 +130,7 @@ public:
         for (std::size_t i = 0; i < values.size(); ++i)
             addParameter(parameters, m_target.updated[i], values[i]);
         parameters.emplace_back(Currency::fromUnits(key).toPlainText().toLatin1());
-        const Server::Result updated = m_session->execPrepared("update_rows", parameters);
+        const Server::Result updated = m_session->execPrepared(m_prefix + "update_rows", parameters);
         if (!updated.ok())
             return failure(ErrorCode::WriteFailed);
         for (int row = 0; keys && row < updated.rows(); ++row)
@@ -135,6 +140,8 @@ public:
 
     Status commit() override
     {
+        if (m_outer)
+            return {};
         if (!m_session->execHere("COMMIT").ok())
             return failure(ErrorCode::WriteFailed);
         m_writing = false;
@@ -170,8 +177,10 @@ private:
         parameters.emplace_back(foldForComparison(QString::fromUtf8(utf8)).toUtf8());
     }
 
-    std::unique_ptr<Server::Session> m_session;
+    std::shared_ptr<Server::Session> m_session;
     ImportTarget m_target;
+    bool m_outer = false;
+    QByteArray m_prefix; // of the statements' names: two tables' batches share a connection
     bool m_writing = false;
 };
 
@@ -186,10 +195,59 @@ Result<std::unique_ptr<ImportBatch>> ServerStore::beginImport(const ImportTarget
     auto session = m_catalogue->session().another(&error);
     if (!session)
         return Status(write ? ErrorCode::WriteFailed : ErrorCode::ReadFailed, error);
-    auto batch = std::make_unique<ServerImportBatch>(std::move(session), target);
+    auto batch = std::make_unique<ServerImportBatch>(std::shared_ptr<Server::Session>(std::move(session)), target);
     if (!batch->prepare(write))
         return batch->failure(write ? ErrorCode::WriteFailed : ErrorCode::ReadFailed);
     return std::unique_ptr<ImportBatch>(std::move(batch));
+}
+
+ServerStore::CatalogueBuild::~CatalogueBuild()
+{
+    if (m_session && !m_session->connectionLost())
+        m_session->execHere("ROLLBACK");
+}
+
+Result<std::unique_ptr<ServerStore::CatalogueBuild>> ServerStore::buildCatalogue(const QString &address, bool replace)
+{
+    QString error;
+    std::shared_ptr<Server::Session> session = Server::Session::connect(address, &error);
+    if (!session)
+        return Status(ErrorCode::WriteFailed, error);
+    std::unique_ptr<CatalogueBuild> build(new CatalogueBuild);
+    const auto failed = [&] {
+        return Status(ErrorCode::WriteFailed,
+                      u"サーバーに書き込めませんでした: %1 (%2)"_s.arg(session->address(), session->lastReason()));
+    };
+    const std::optional<bool> holds = Server::holdsCatalogue(*session);
+    if (!holds)
+        return failed();
+    if (*holds && !replace) {
+        return Status(ErrorCode::WriteFailed,
+                      u"コピー先のデータベースにはすでにカタログがあります（置き換えるには --replace を付けてください）: %1"_s.arg(
+                          session->address()));
+    }
+    if (!session->execHere("BEGIN").ok() || !session->script(Server::createTablesSql(replace)))
+        return failed();
+    build->m_session = std::move(session);
+    return build;
+}
+
+Result<std::unique_ptr<ImportBatch>> ServerStore::CatalogueBuild::beginImport(const ImportTarget &target)
+{
+    auto batch = std::make_unique<ServerImportBatch>(m_session, target, true);
+    if (!batch->prepare(true))
+        return batch->failure(ErrorCode::WriteFailed);
+    return std::unique_ptr<ImportBatch>(std::move(batch));
+}
+
+Status ServerStore::CatalogueBuild::finish()
+{
+    if (!m_session->script(Server::createIndexesSql()) || !m_session->execHere("COMMIT").ok()) {
+        return Status(ErrorCode::WriteFailed,
+                      u"サーバーに書き込めませんでした: %1 (%2)"_s.arg(m_session->address(), m_session->lastReason()));
+    }
+    m_session.reset();
+    return {};
 }
 
 } // namespace Merchalog
