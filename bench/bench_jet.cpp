@@ -48,7 +48,7 @@ int main(int argc, char *argv[])
         if (!stored)
             failure = stored.message();
         rows = import.plan().addedRows();
-        errors = import.plan().errorCount;
+        errors = import.plan().errorCount();
     }, runs);
     const double mdbExport = timeMs([&] {
         QProcess program;

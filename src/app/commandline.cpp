@@ -84,36 +84,41 @@ QString usage(const QString &reason)
     return reason + u"（使い方は merchalog --help で表示します）"_s;
 }
 
-// Imports the Access file source into a new catalogue file target, listing the rows left out
-// on err. The target must not exist.
-int importAccessCatalogue(const QString &source, const QString &target, QTextStream &out, QTextStream &err)
+// Imports the Access file source into a new catalogue: a file target, which must not exist,
+// or a server address (its database holding no catalogue unless replace). Lists the rows
+// left out on err.
+int importAccessCatalogue(const QString &source, const QString &target, bool replace, QTextStream &out, QTextStream &err)
 {
-    if (pathExists(target)) {
+    const bool server = Server::isAddress(target);
+    if (!server && pathExists(target)) {
         err << "merchalog: " << fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, Reason::exists).message() << '\n';
         return 1;
     }
     JetImport import(source);
-    if (const Status stored = import.store(target); !stored) {
+    if (const Status stored = server ? import.storeOnServer(target, replace) : import.store(target); !stored) {
         err << "merchalog: " << stored.message() << '\n';
         return 1;
     }
     const JetImportPlan &plan = import.plan();
-    for (const JetImportError &error : plan.errors) {
-        err << jetImportTableName(error.table) << ' ' << u"%1 行目"_s.arg(error.row);
-        if (!error.field.isEmpty())
-            err << ' ' << error.field << u"「%1」"_s.arg(error.value.left(100));
-        err << u": "_s << error.reason << '\n';
+    for (const ImportTable table : {ImportTable::Suppliers, ImportTable::Products}) {
+        const ImportPlan &rows = plan.of(table);
+        for (const ImportError &error : rows.errors) {
+            err << jetImportTableName(table) << ' ' << u"%1 行目"_s.arg(error.row);
+            if (!error.field.isEmpty())
+                err << ' ' << error.field << u"「%1」"_s.arg(error.value.left(100));
+            err << u": "_s << error.reason << '\n';
+        }
+        if (rows.errorCount > rows.errors.size())
+            err << u"ほかに %1 件の理由があります。"_s.arg(rows.errorCount - rows.errors.size()) << '\n';
     }
-    if (plan.errorCount > plan.errors.size())
-        err << u"ほかに %1 件の理由があります。"_s.arg(plan.errorCount - plan.errors.size()) << '\n';
     out << u"商品 %1 件、取引先 %2 件を取り込みました。エラーのため取り込まなかった行: %3 行。"_s
-               .arg(plan.added[0]).arg(plan.added[1]).arg(plan.errorRows) << '\n';
+               .arg(plan.added(ImportTable::Products)).arg(plan.added(ImportTable::Suppliers)).arg(plan.errorRows()) << '\n';
     return 0;
 }
 
 // Copies a whole catalogue; each side is a file or a server address. An Access file (Jet 3
-// or 4) as the source is imported instead, row by row: straight into a new file, or into a
-// temporary file first when the destination is a server or is to be replaced.
+// or 4) as the source is imported instead, row by row: straight into a new file or a server,
+// or into a temporary file first when a file is to be replaced.
 int copyCatalogue(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     QStringList sides = arguments;
@@ -127,14 +132,19 @@ int copyCatalogue(const QStringList &arguments, QTextStream &out, QTextStream &e
     Server::setPasswordPrompt(terminalPassword);
     QTemporaryDir staging;
     if (!Server::isAddress(source) && isJet(fileFormatOf(source))) {
-        if (!replace && !Server::isAddress(destination))
-            return importAccessCatalogue(source, destination, out, err);
+        if (Server::isAddress(destination) || !replace)
+            return importAccessCatalogue(source, destination, replace, out, err);
+        // A destination the copy would refuse is named before anything is imported.
+        if (QString refusal; !Server::destinationAccepted(destination, replace, &refusal)) {
+            err << "merchalog: " << refusal << '\n';
+            return 1;
+        }
         if (!staging.isValid()) {
             err << "merchalog: " << staging.errorString() << '\n';
             return 1;
         }
         const QString imported = staging.filePath(u"imported.mdb"_s);
-        if (const int status = importAccessCatalogue(source, imported, out, err); status != 0)
+        if (const int status = importAccessCatalogue(source, imported, false, out, err); status != 0)
             return status;
         source = imported;
     }

@@ -14,7 +14,6 @@
 #include "ui/messages.h"
 #include "ui/raiseorcreate.h"
 #include "ui/workprogress.h"
-#include "windows/files/jetimportpreview.h"
 #include "windows/files/importpreview.h"
 #include "windows/files/newdatabase.h"
 #include "windows/files/serverdialog.h"
@@ -180,8 +179,14 @@ void FileMenu::openCatalogue()
         m_catalogueFileName = m_data1->databaseName();
         return;
     }
-    if (isJet(fileFormatOf(*chosen))) {
+    const FileFormat format = fileFormatOf(*chosen);
+    if (isJet(format)) {
         importAccessFile(*chosen);
+        return;
+    }
+    if (format == FileFormat::Ace) {
+        showMessage(m_mainWindow, aceFormatRefusal(*chosen));
+        m_catalogueFileName = m_data1->databaseName();
         return;
     }
     switchCatalogue(*chosen, QString(SqlText::emptyProductView));
@@ -239,7 +244,7 @@ void FileMenu::importAccessFile(const QString &path)
     };
     if (!run(u"確認しています: %1"_s.arg(shown), [&](const auto &progress) { return import.makePlan(progress); }))
         return;
-    JetImportPreview preview(import.plan(), path, *target, m_mainWindow);
+    ImportPreview preview(import, *target, m_dialogs.get(), m_mainWindow);
     if (preview.exec() != QDialog::Accepted)
         return;
     if (!run(u"取り込んでいます: %1"_s.arg(QDir::toNativeSeparators(*target)),
@@ -248,7 +253,9 @@ void FileMenu::importAccessFile(const QString &path)
     const JetImportPlan &plan = import.plan();
     if (switchCatalogue(*target, QString(SqlText::emptyProductView)))
         Q_EMIT statusMessage(u"商品 %1 件、取引先 %2 件を取り込みました（エラーの行 %3 行）。"_s
-                                 .arg(plan.added[0]).arg(plan.added[1]).arg(plan.errorRows));
+                                 .arg(plan.added(ImportTable::Products))
+                                 .arg(plan.added(ImportTable::Suppliers))
+                                 .arg(plan.errorRows()));
 }
 
 void FileMenu::saveAs()

@@ -213,8 +213,13 @@ void Syohin_Main::startUp()
 void Syohin_Main::openAtStart(const QString &path)
 {
     // An Access file is offered for import, as 開く offers it.
-    if (isJet(fileFormatOf(path))) {
+    const FileFormat format = fileFormatOf(path);
+    if (isJet(format)) {
         m_fileMenu->importAccessFile(path);
+        return;
+    }
+    if (format == FileFormat::Ace) {
+        statusBar()->showMessage(aceFormatRefusal(path));
         return;
     }
     // A server catalogue is checked as it opens.

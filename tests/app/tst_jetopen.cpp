@@ -6,6 +6,7 @@
 #include "../engine/jetfixture.h"
 #include "app/filemenu.h"
 #include "app/syohin_main.h"
+#include "engine/csv/csvimport.h"
 #include "engine/jet/jetreader.h"
 #include "engine/records/recordsource.h"
 #include "ui/appfolder.h"
@@ -32,11 +33,11 @@ public:
     std::optional<QString> openFileName(QWidget *, const QString &, const QString &) override { return m_open; }
     std::optional<QString> saveFileName(QWidget *, const QString &fileName, const QString &, bool) override
     {
-        offered = fileName;
+        offered << fileName;
         return fileName;
     }
     bool printerSetup(QWidget *, QPrinter *) override { return false; }
-    QString offered;
+    QStringList offered;
 
 private:
     QString m_open;
@@ -58,13 +59,15 @@ private Q_SLOTS:
 
     void opensAccessFile_data()
     {
-        QTest::addColumn<QStringList>("answers"); // the button pressed in each box, "accept"/"reject" a dialog
-        QTest::addColumn<QString>("reader");      // a stand-in reader's script, empty for the program
+        QTest::addColumn<QStringList>("answers"); // the button pressed in each box, "accept"/"reject" a dialog, "save" its error rows first
+        QTest::addColumn<QString>("reader");      // a stand-in reader's script, empty for the program; "ACE": an Access 2007 file
         QTest::addColumn<QString>("message");     // the last box's text, part of it
         QTest::addColumn<bool>("imported");
         QTest::newRow("imported") << QStringList{u"取り込む"_s, u"accept"_s} << QString() << u"Access 形式"_s << true;
+        QTest::newRow("imported, error rows saved") << QStringList{u"取り込む"_s, u"save"_s} << QString() << u"Access 形式"_s << true;
         QTest::newRow("offer declined") << QStringList{u"キャンセル"_s} << QString() << u"Access 形式"_s << false;
         QTest::newRow("preview cancelled") << QStringList{u"取り込む"_s, u"reject"_s} << QString() << u"Access 形式"_s << false;
+        QTest::newRow("Access 2007 file") << QStringList{u"OK"_s} << u"ACE"_s << u"Access 2007 以降の形式"_s << false;
         QTest::newRow("reader crashes") << QStringList{u"取り込む"_s, u"OK"_s} << u"kill -SEGV $$"_s << u"異常終了"_s << false;
     }
     void opensAccessFile()
@@ -77,6 +80,11 @@ private Q_SLOTS:
         QVERIFY(folder.isValid());
         const QString old = folder.filePath(u"old shop.mdb"_s);
         QVERIFY(writeJetFile(jetFixture(), {JetWriter::Version::Jet4, true}, old));
+        if (reader == u"ACE") {
+            QFile ace(old);
+            QVERIFY(ace.open(QIODevice::ReadWrite) && ace.seek(4) && ace.write(QByteArray("Standard ACE DB\0\2", 17)) == 17);
+            reader.clear();
+        }
         // The default name goes round a file of that name already there.
         QFile taken(folder.filePath(u"old shop_取込.mdb"_s));
         QVERIFY(taken.open(QIODevice::WriteOnly) && taken.write("kept") == 4);
@@ -114,7 +122,9 @@ private Q_SLOTS:
                         return button->click();
                 }
             } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
-                return answer == u"accept" ? dialog->accept() : dialog->reject();
+                if (auto *save = dialog->findChild<QPushButton *>(u"cmdSaveErrors"_s); save && answer == u"save")
+                    save->click();
+                return answer == u"reject" ? dialog->reject() : dialog->accept();
             }
             modal->close();
         });
@@ -135,7 +145,14 @@ private Q_SLOTS:
             QCOMPARE(window.fileMenu()->catalogueFileName(), current);
             return;
         }
-        QCOMPARE(script->offered, target);
+        QCOMPARE(script->offered.value(0), target);
+        if (answers.contains(u"save"_s)) {
+            // The products' error rows, offered beside the Access file, come back through the CSV import.
+            QCOMPARE(script->offered.value(1), folder.filePath(u"old shop-syohin-エラー.csv"_s));
+            CsvImport again(target, script->offered.value(1), ImportTable::Products);
+            QVERIFY(again.makePlan());
+            QCOMPARE(again.plan().count(RowOutcome::Error), 3);
+        }
         QCOMPARE(window.windowTitle(), u"Merchalog - "_s + target);
         QCOMPARE(window.data1()->databaseName(), target);
         QCOMPARE(window.data1()->recordCount(), 0);

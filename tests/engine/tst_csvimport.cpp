@@ -8,6 +8,9 @@
 #include "engine/csv/csvreader.h"
 #include "engine/files/csvwriter.h"
 #include "engine/csv/keyset.h"
+#include "engine/server/cataloguetransfer.h"
+#include "engine/statements/likefunction.h"
+#include "pgtestserver.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -166,6 +169,7 @@ void TestCsvImport::reader()
 
 void TestCsvImport::import_data()
 {
+    QTest::addColumn<bool>("server"); // the catalogue copied to a server database first
     QTest::addColumn<ImportTable>("table");
     QTest::addColumn<DuplicateChoice>("choice");
     QTest::addColumn<QByteArray>("bytes");
@@ -184,11 +188,15 @@ void TestCsvImport::import_data()
     const auto add = DuplicateChoice::Add;
     const QString existing = u"既存:100:4901234567894:テスト商事"_s;
 
-    // A row that stores: the last three columns say nothing went wrong.
+    // A row that stores: the last three columns say nothing went wrong. Each runs on a file
+    // and on a server.
     const auto stores = [](const char *tag, ImportTable table, DuplicateChoice choice, const QByteArray &bytes,
                            const QString &counts, const QStringList &errors, const QStringList &after, const QString &listed) {
-        QTest::newRow(tag) << table << choice << bytes << counts << errors << after << listed << QString()
-                           << ErrorCode::None << QString();
+        for (const bool server : {false, true}) {
+            QTest::addRow("%s%s", tag, server ? " (server)" : "")
+                << server << table << choice << bytes << counts << errors << after << listed << QString()
+                << ErrorCode::None << QString();
+        }
     };
     stores("export's own file, supplier name from the catalogue", P, skip,
            encoded(productHeader + product(u"新A"_s, u"1980"_s, u"4900000000001"_s)
@@ -256,7 +264,7 @@ void TestCsvImport::import_data()
            QStringList{u"3:取引先コード:120:その取引先コードはすでに存在しています。"_s} + supplierErrors, supplierRows, QString());
 
     const auto refusedRow = [&](const char *tag, ImportTable table, const QByteArray &bytes, const QString &reason) {
-        QTest::newRow(tag) << table << skip << bytes << QString() << QStringList{} << QStringList{} << QString()
+        QTest::newRow(tag) << false << table << skip << bytes << QString() << QStringList{} << QStringList{} << QString()
                            << u"refused"_s << ErrorCode::ReadFailed << reason;
     };
     refusedRow("refused: empty", P, QByteArray(), u"は空です。1行目に見出しが必要です: 商品名, "_s);
@@ -271,8 +279,11 @@ void TestCsvImport::import_data()
     for (int i = 1; i <= 5000; ++i)
         many += product(u"p%1"_s.arg(i), u"1"_s, QString::number(i));
     const auto nothingRow = [&](const char *tag, const QString &cause, ErrorCode code, const QString &reason) {
-        QTest::newRow(tag) << P << skip << many.toUtf8() << u"5000/0/0/0  0"_s << QStringList{} << QStringList{}
-                           << QString() << cause << code << reason;
+        for (const bool server : {false, true}) {
+            QTest::addRow("%s%s", tag, server ? " (server)" : "")
+                << server << P << skip << many.toUtf8() << u"5000/0/0/0  0"_s << QStringList{} << QStringList{}
+                << QString() << cause << code << reason;
+        }
     };
     nothingRow("nothing stored: cancelled part-way", u"cancel"_s, ErrorCode::Cancelled, QString());
     nothingRow("nothing stored: catalogue refuses writes", u"read-only"_s, ErrorCode::WriteFailed,
@@ -283,6 +294,7 @@ void TestCsvImport::import_data()
 
 void TestCsvImport::import()
 {
+    QFETCH(bool, server);
     QFETCH(ImportTable, table);
     QFETCH(DuplicateChoice, choice);
     QFETCH(QByteArray, bytes);
@@ -294,10 +306,30 @@ void TestCsvImport::import()
     QFETCH(ErrorCode, code);
     QFETCH(QString, reason);
 
-    const QString catalogue = m_folder->catalogue();
+    QString catalogue = m_folder->catalogue();
     if (QByteArray(QTest::currentDataTag()).startsWith("twice"))
         QVERIFY(insertProduct(catalogue, {.mei = u"既存"_s, .master = u"100"_s, .jan = u"4901234567894"_s}));
-    const QStringList before = stored(catalogue, table);
+    // A server's records are looked at in a file copy of them.
+    int copies = 0;
+    const auto readable = [&]() -> QString {
+        if (!server)
+            return catalogue;
+        const QString copy = m_folder->filePath(u"back%1.mdb"_s.arg(++copies));
+        QString error;
+        return Server::copyCatalogue(catalogue, copy, false, nullptr, &error) ? copy : error;
+    };
+    const auto onServer = [&](const QByteArray &sql) {
+        const auto session = Server::Session::connect(catalogue);
+        return session && session->command(sql);
+    };
+    if (server) {
+        const QString address = makeDatabase();
+        QString error;
+        QVERIFY2(Server::copyCatalogue(catalogue, address, false, nullptr, &error), qPrintable(error));
+        catalogue = address;
+    }
+    const auto storedNow = [&] { return stored(readable(), table); };
+    const QStringList before = storedNow();
     CsvImport import(catalogue, file(bytes), table, choice);
     import.setListStoredProducts(true);
     const Status planned = import.makePlan();
@@ -308,11 +340,11 @@ void TestCsvImport::import()
     if (cause == u"refused") {
         verifyFailure(planned);
         verifyFailure(import.store());
-        QCOMPARE(stored(catalogue, table), before);
+        QCOMPARE(storedNow(), before);
         return;
     }
     QVERIFY2(planned, qPrintable(planned.message()));
-    QCOMPARE(stored(catalogue, table), before);
+    QCOMPARE(storedNow(), before);
 
     const auto summary = [](const ImportPlan &plan) {
         QStringList listed;
@@ -325,22 +357,40 @@ void TestCsvImport::import()
     QCOMPARE(import.plan().errorCount, errors.size());
 
     // Immutable holds even against root, as which CI runs.
-    if (cause == u"read-only" && QProcess::execute(u"chattr"_s, {u"+i"_s, catalogue}) != 0)
+    if (cause == u"read-only" && server) {
+        QVERIFY(onServer("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET default_transaction_read_only = on', "
+                         "current_database()); END $$"));
+    } else if (cause == u"read-only" && QProcess::execute(u"chattr"_s, {u"+i"_s, catalogue}) != 0) {
         QSKIP("this file system cannot write-protect a file against root (no chattr +i)");
-    if (cause == u"changed")
-        QVERIFY(insertProduct(catalogue, {.mei = u"割込"_s, .jan = u"4999"_s}));
-    const QStringList ready = stored(catalogue, table);
+    }
+    if (cause == u"changed") {
+        QVERIFY(server ? onServer("INSERT INTO syohin (syohin_mei, syohin_jan) VALUES ('割込', 4999)")
+                       : insertProduct(catalogue, {.mei = u"割込"_s, .jan = u"4999"_s}));
+    }
+    const QStringList ready = storedNow();
     const Status done = import.store([&](qint64, qint64) { return cause != u"cancel"; });
     verifyFailure(done);
     if (!done) {
-        QCOMPARE(stored(catalogue, table), ready);
+        QCOMPARE(storedNow(), ready);
         return;
     }
     QCOMPARE(summary(import.plan()), std::pair(counts, errors));
-    QCOMPARE(stored(catalogue, table), after);
+    QCOMPARE(storedNow(), after);
+    if (server) {
+        // Searches compare the folded copy of each text: it follows what was stored.
+        const auto session = Server::Session::connect(catalogue);
+        QVERIFY(session);
+        const QByteArray name = table == ImportTable::Products ? "syohin_mei" : "torihiki_mei";
+        const Server::Result folded = session->exec("SELECT " + name + ", " + name + "_fold FROM "
+                                                    + (table == ImportTable::Products ? "syohin" : "torihiki"));
+        QVERIFY(folded.ok());
+        for (int row = 0; row < folded.rows(); ++row)
+            QCOMPARE(folded.text(row, 1), foldForComparison(folded.text(row, 0)));
+    }
     QStringList names;
+    const QString copy = readable();
     for (const qint64 id : import.storedProducts())
-        names << sqlValue(catalogue, u"select syohin_mei from syohin where rowid = %1"_s.arg(id)).toString();
+        names << sqlValue(copy, u"select syohin_mei from syohin where rowid = %1"_s.arg(id)).toString();
     QCOMPARE(names.join(u','), listed);
 }
 

@@ -4,6 +4,7 @@
 #include "engine/jet/jetcatalogue.h"
 #include "engine/jet/jetchild.h"
 #include "engine/jet/jetimport.h"
+#include "engine/csv/csvimport.h"
 
 #include "jetfixture.h"
 
@@ -436,26 +437,42 @@ private slots:
         }
     }
 
-    // Cancelled while reading or while storing, the import leaves nothing beside the old file.
-    void cancelledImportLeavesNothing_data()
+    // Cancelled while reading or while storing, the import leaves nothing beside the old file;
+    // complete, its error rows saved as CSV come back through the CSV import with the same
+    // reasons.
+    void importLeavesNothingOrErrorRows_data()
     {
-        QTest::addColumn<bool>("whileStoring");
-        QTest::newRow("while reading") << false;
-        QTest::newRow("while storing") << true;
+        QTest::addColumn<int>("cancel"); // 0 never, 1 while reading, 2 while storing
+        QTest::newRow("cancelled while reading") << 1;
+        QTest::newRow("cancelled while storing") << 2;
+        QTest::newRow("complete, error rows saved") << 0;
     }
-    void cancelledImportLeavesNothing()
+    void importLeavesNothingOrErrorRows()
     {
-        QFETCH(bool, whileStoring);
+        QFETCH(int, cancel);
         const QString old = write(fixture(), Writer::Version::Jet4);
         JetImport import(old);
+        const QString target = m_dir->filePath(u"new.mdb"_s);
         bool cancelledStoring = false;
-        const Status stored = import.store(m_dir->filePath(u"new.mdb"_s), [&](qint64 done, qint64 total) {
+        const Status stored = import.store(target, [&](qint64 done, qint64 total) {
             cancelledStoring = done > total / 2; // the second half of the work stores
-            return cancelledStoring != whileStoring;
+            return cancel == 0 || cancelledStoring != (cancel == 2);
         });
-        QCOMPARE(stored.code(), ErrorCode::Cancelled);
-        QCOMPARE(cancelledStoring, whileStoring);
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(old).fileName()});
+        if (cancel != 0) {
+            QCOMPARE(stored.code(), ErrorCode::Cancelled);
+            QCOMPARE(cancelledStoring, cancel == 2);
+            QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(old).fileName()});
+            return;
+        }
+        QVERIFY2(stored, qPrintable(stored.message()));
+        const ImportPlan &products = import.plan().of(ImportTable::Products);
+        QCOMPARE(products.count(RowOutcome::Error), 3);
+        const QString errors = m_dir->filePath(u"errors.csv"_s);
+        QVERIFY(import.saveErrorRows(ImportTable::Products, errors));
+        CsvImport again(target, errors, ImportTable::Products, DuplicateChoice::Add);
+        QVERIFY(again.makePlan());
+        QCOMPARE(again.plan().count(RowOutcome::Error), 3);
+        QCOMPARE(again.plan().unknownColumns, QStringList());
     }
 
     void tellsFormats_data()

@@ -5,7 +5,9 @@
 // and servers.
 #include "pgtestserver.h"
 
+#include "../engine/jetfixture.h"
 #include "app/commandline.h"
+#include "engine/jet/jetreader.h"
 #include "engine/records/recordsource.h"
 #include "engine/server/cataloguetransfer.h"
 #include "engine/server/servercatalogue.h"
@@ -483,6 +485,22 @@ void tst_ServerCatalogue::copyBothWays()
     QCOMPARE(allRows(server, Table::syohin).size(), 0);
     QCOMPARE(copy({back, server, u"--replace"_s}), 0);
     QCOMPARE(allRows(server, Table::syohin), allRows(back, Table::syohin));
+
+    // An Access file is imported; a destination refused is said before any import summary.
+    const QString access = m_dir.filePath(u"old.mdb"_s);
+    JetReader::setReaderProgram(QStringLiteral(MERCHALOG_BINARY_DIR "/app/merchalog"));
+    QVERIFY(Test::writeJetFile(Test::jetFixture(), {JetWriter::Version::Jet4, true}, access));
+    QString said;
+    QTextStream saidStream(&said);
+    QCOMPARE(CommandLine::run(CommandLine::parse({u"merchalog"_s, u"copy"_s, access, server}), saidStream, err), 1);
+    QCOMPARE(said, QString());
+    // Straight onto the server, the same records as into a file.
+    const QString imported = m_dir.filePath(u"imported.mdb"_s);
+    QCOMPARE(copy({access, imported}), 0);
+    QCOMPARE(copy({u"--replace"_s, access, server}), 0);
+    QCOMPARE(allRows(server, Table::syohin).size(), 4);
+    for (const auto table : {Table::syohin, Table::torihiki})
+        QCOMPARE(allRows(server, table), allRows(imported, table));
 }
 
 QTEST_GUILESS_MAIN(tst_ServerCatalogue)

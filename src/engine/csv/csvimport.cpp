@@ -1,22 +1,20 @@
 #include "engine/csv/csvimport.h"
 
+#include "engine/records/cataloguestore.h"
 #include "engine/sqlite/connection.h"
 #include "engine/kinds/entrytexts.h"
 #include "engine/kinds/number.h"
 #include "engine/kinds/schema.h"
-#include "engine/sqlite/writeguard.h"
 #include "engine/files/csvformat.h"
 #include "engine/csv/csvreader.h"
 #include "engine/csv/keyset.h"
-#include "engine/server/session.h"
+#include "engine/sqlite/writeguard.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileDevice>
 #include <QHash>
 #include <QSaveFile>
-
-#include <sqlite3.h>
 
 #include <optional>
 #include <utility>
@@ -75,98 +73,6 @@ QString nativeName(const QString &path)
 {
     return QDir::toNativeSeparators(path);
 }
-
-QString quoteIdentifier(const QString &name)
-{
-    QString quoted = name;
-    quoted.replace(u'"', u"\"\""_s);
-    return u'"' + quoted + u'"';
-}
-
-// A prepared statement that is finalised when it goes.
-class Sql final
-{
-public:
-    Sql() = default;
-    Sql(sqlite3 *db, const QString &sql)
-    {
-        const QByteArray utf8 = sql.toUtf8();
-        sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr);
-    }
-    ~Sql() { sqlite3_finalize(m_stmt); }
-    Sql(Sql &&other) noexcept : m_stmt(std::exchange(other.m_stmt, nullptr)) {}
-    Sql &operator=(Sql &&other) noexcept
-    {
-        std::swap(m_stmt, other.m_stmt);
-        return *this;
-    }
-
-    bool isValid() const { return m_stmt != nullptr; }
-    sqlite3_stmt *get() const { return m_stmt; }
-    void reset() const
-    {
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
-    }
-
-private:
-    sqlite3_stmt *m_stmt = nullptr;
-};
-
-// A transaction that is rolled back unless it was committed: the one write transaction of
-// storing, or one of the short read transactions the other passes look things up in.
-class Transaction final
-{
-public:
-    explicit Transaction(sqlite3 *db) : m_db(db) {}
-    ~Transaction()
-    {
-        if (m_open)
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    bool isOpen() const { return m_open; }
-    bool begin(bool write)
-    {
-        m_open = sqlite3_exec(m_db, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
-        return m_open;
-    }
-    bool commit()
-    {
-        if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-            return false;
-        m_open = false;
-        return true;
-    }
-
-private:
-    sqlite3 *m_db;
-    bool m_open = false;
-};
-
-// A larger page cache while importing: a million rows with five indexes otherwise spend most
-// of their time moving pages between the cache and the file. The connection's own size comes
-// back afterwards.
-class LargerCache final
-{
-public:
-    explicit LargerCache(sqlite3 *db) : m_db(db)
-    {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA cache_size", -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
-            m_previous = sqlite3_column_int64(stmt, 0);
-        sqlite3_finalize(stmt);
-        sqlite3_exec(db, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr);
-    }
-    ~LargerCache()
-    {
-        const QByteArray sql = "PRAGMA cache_size = " + QByteArray::number(m_previous);
-        sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr);
-    }
-
-private:
-    sqlite3 *m_db;
-    qint64 m_previous = -2000;
-};
 
 // One field of a row after conversion.
 struct FieldValue
@@ -276,29 +182,22 @@ class RowJudge final
 {
 public:
     RowJudge(const TableSpec &spec, ImportTable table, DuplicateChoice duplicates, const Columns &columns,
-             const ImportPlan &plan, sqlite3 *db, const TableInfo &stored, const TableInfo &suppliers)
+             const ImportPlan &plan, ImportBatch &batch, bool asStored)
         : m_spec(spec)
         , m_table(table)
         , m_duplicates(duplicates)
         , m_columns(columns)
         , m_plan(plan)
-        , m_findKey(db, u"SELECT 1 FROM %1 WHERE %2 = ? LIMIT 2"_s.arg(
-                            quoteIdentifier(stored.name),
-                            quoteIdentifier(stored.columns[std::size_t(stored.indexOf(spec.fields[spec.key].name))].name)))
+        , m_batch(batch)
+        , m_asStored(asStored)
     {
-        if (spec.supplierCode != noField) {
-            const auto column = [&](QLatin1StringView name) {
-                return quoteIdentifier(suppliers.columns[std::size_t(suppliers.indexOf(name))].name);
-            };
-            m_findSupplier = Sql(db, u"SELECT %1 FROM %2 WHERE %3 = ? LIMIT 1"_s.arg(
-                                         column(Field::torihiki_mei), quoteIdentifier(suppliers.name),
-                                         column(Field::torihiki_code)));
-        }
     }
 
-    bool isValid() const { return m_findKey.isValid() && (m_spec.supplierCode == noField || m_findSupplier.isValid()); }
-    // Why judging failed (the key set's temporary file), when it was not the catalogue.
-    QString errorString() const { return m_keys.errorString(); }
+    // Why judging failed: the catalogue's reason, or the key set's (its temporary file).
+    Status failure() const
+    {
+        return m_keys.errorString().isEmpty() ? m_failure : Status(ErrorCode::WriteFailed, m_keys.errorString());
+    }
 
     // The file's text for a field (empty when the file has no such column).
     QString textOf(const CsvRecord &record, std::size_t field) const
@@ -308,33 +207,46 @@ public:
     }
 
     // Judges a row; false when the catalogue or the key set could not be read.
-    bool judge(const CsvRecord &record, Judgement &judgement)
+    bool judge(const CsvRecord &record, const SourceRowInfo &info, Judgement &judgement)
     {
         judgement.outcome = RowOutcome::Added;
         judgement.values.assign(m_spec.count, FieldValue());
         judgement.errors.clear();
         judgement.supplierName.clear();
-        const auto addError = [&](std::size_t field, const QString &reason) {
+        const auto addError = [&](std::size_t field, const QString &reason, const QString *value = nullptr) {
             ImportError error;
             error.row = record.row;
             if (field != noField) {
                 const int column = m_columns.of[field];
                 error.field = column >= 0 ? m_plan.headers.value(column) : m_spec.captions[field].toString();
-                error.value = textOf(record, field);
+                error.value = value ? *value : textOf(record, field);
             }
             error.reason = reason;
             judgement.errors.push_back(std::move(error));
         };
 
-        // The row as a whole, then each field the file has.
+        // The row as a whole, what the source could not read, then each field the file has.
         if (record.problem != CsvProblem::None)
             addError(noField, problemReason(record.problem, m_plan.encoding));
         else if (record.fieldCount != m_columns.count)
             addError(noField, u"項目の数が見出しと合いません（見出しは%1項目、この行は%2項目）。"_s.arg(m_columns.count).arg(record.fieldCount));
-        const bool readable = judgement.errors.empty();
+        std::vector<bool> unreadable(m_spec.count, false);
+        for (const SourceProblem &problem : info.problems) {
+            const int field = problem.column >= 0 ? m_plan.columnField.at(std::size_t(problem.column)) : -1;
+            if (problem.column < 0) {
+                addError(noField, problem.reason);
+            } else if (field >= 0) {
+                unreadable[std::size_t(field)] = true;
+                addError(std::size_t(field), problem.reason, &problem.value);
+            }
+        }
+        const bool readable = std::none_of(judgement.errors.cbegin(), judgement.errors.cend(),
+                                           [](const ImportError &e) { return e.field.isEmpty(); });
         std::vector<FieldValue> &values = judgement.values;
-        for (std::size_t f = 0; f < m_spec.count && readable; ++f)
-            values[f] = convert(record, f, addError);
+        for (std::size_t f = 0; f < m_spec.count && readable; ++f) {
+            if (!unreadable[f])
+                values[f] = convert(record, f, addError);
+        }
 
         // The key: against the rows before it and against the catalogue.
         const FieldValue &key = values[m_spec.key];
@@ -349,13 +261,12 @@ public:
                 if (!addAnyway)
                     addError(m_spec.key, u"%1行目と同じ%2です。"_s.arg(*earlierRow).arg(m_spec.keyCaption));
             } else if (!addAnyway) {
-                sqlite3_bind_int64(m_findKey.get(), 1, key.integer);
-                int rc;
-                while ((rc = sqlite3_step(m_findKey.get())) == SQLITE_ROW)
-                    ++inCatalogue;
-                m_findKey.reset();
-                if (rc != SQLITE_DONE)
+                const Result<int> found = m_batch.countKey(key.integer);
+                if (!found) {
+                    m_failure = found.status();
                     return false;
+                }
+                inCatalogue = *found;
             }
         }
         if (inCatalogue > 1 && m_duplicates == DuplicateChoice::Update) {
@@ -384,7 +295,8 @@ public:
         }
         // A product's supplier must be in the catalogue; its name comes from there unless the
         // file gives one.
-        if (m_spec.supplierCode != noField && judgement.outcome != RowOutcome::Skipped && values[m_spec.supplierCode].valid) {
+        if (m_spec.supplierCode != noField && judgement.outcome != RowOutcome::Skipped && values[m_spec.supplierCode].valid
+            && !m_asStored) {
             const auto found = supplierNameOf(values[m_spec.supplierCode].integer);
             if (!found)
                 return false;
@@ -413,8 +325,9 @@ private:
             return value;
         const QString text = textOf(record, f);
         if (text.isEmpty()) {
-            // A product's supplier name may be left to the supplier the code names.
-            if (f != m_spec.supplierName || m_columns.of[m_spec.supplierCode] < 0)
+            // A product's supplier name may be left to the supplier the code names; a source
+            // that keeps nulls keeps empty values as no value.
+            if (!m_asStored && (f != m_spec.supplierName || m_columns.of[m_spec.supplierCode] < 0))
                 addError(f, m_spec.required[f].toString());
             return value;
         }
@@ -449,17 +362,12 @@ private:
     {
         if (const auto it = m_supplierNames.constFind(code); it != m_supplierNames.cend())
             return *it;
-        sqlite3_stmt *stmt = m_findSupplier.get();
-        sqlite3_bind_int64(stmt, 1, code);
-        std::optional<QString> name;
-        const int rc = sqlite3_step(stmt);
-        if (rc == SQLITE_ROW) {
-            name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
-                                     sqlite3_column_bytes(stmt, 0));
-        }
-        m_findSupplier.reset();
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        const Result<std::optional<QString>> found = m_batch.supplierName(code);
+        if (!found) {
+            m_failure = found.status();
             return std::nullopt;
+        }
+        const std::optional<QString> name = *found;
         if (m_supplierNames.size() >= supplierCacheLimit)
             m_supplierNames.clear();
         m_supplierNames.insert(code, name);
@@ -471,94 +379,83 @@ private:
     DuplicateChoice m_duplicates;
     const Columns &m_columns;
     const ImportPlan &m_plan;
-    Sql m_findKey;
-    Sql m_findSupplier;
+    ImportBatch &m_batch;
+    Status m_failure;
     KeySet m_keys;
     QHash<qint64, std::optional<QString>> m_supplierNames;
     qint64 m_duplicatesInFile = 0;
+    bool m_asStored = false;
 };
 
-// Writes judged rows into the table: an insert of every field, and an update of the fields
-// the file has (a product's supplier name too when the file gives the supplier's code).
+// The fields an update sets: those the file has (a product's supplier name too when the file
+// gives the supplier's code), never the key.
+std::vector<std::size_t> updatedFields(const TableSpec &spec, const Columns &columns)
+{
+    std::vector<std::size_t> updated;
+    for (std::size_t f = 0; f < spec.count; ++f) {
+        const bool derivedName = f == spec.supplierName && columns.of[spec.supplierCode] >= 0;
+        if (f != spec.key && (columns.of[f] >= 0 || derivedName))
+            updated.push_back(f);
+    }
+    return updated;
+}
+
+// Writes judged rows through the batch: an insert of every field, or an update of the fields
+// the file has.
 class RowWriter final
 {
 public:
-    RowWriter(const TableSpec &spec, const Columns &columns, sqlite3 *db, const TableInfo &stored)
+    RowWriter(const TableSpec &spec, const std::vector<std::size_t> &updated, ImportBatch &batch)
         : m_spec(spec)
-        , m_db(db)
+        , m_updated(updated)
+        , m_batch(batch)
     {
-        QStringList names;
-        QStringList marks;
-        QStringList sets;
-        QString keyColumn;
-        for (std::size_t f = 0; f < spec.count; ++f) {
-            const QString name = quoteIdentifier(stored.columns[std::size_t(stored.indexOf(spec.fields[f].name))].name);
-            names << name;
-            marks << u"?"_s;
-            const bool derivedName = f == spec.supplierName && columns.of[spec.supplierCode] >= 0;
-            if (f == spec.key) {
-                keyColumn = name;
-            } else if (columns.of[f] >= 0 || derivedName) {
-                sets << name + u" = ?"_s;
-                m_updated.push_back(f);
-            }
-        }
-        if (sets.isEmpty())
-            sets << keyColumn + u" = "_s + keyColumn;
-        const QString table = quoteIdentifier(stored.name);
-        m_insert = Sql(db, u"INSERT INTO %1 (%2) VALUES (%3)"_s.arg(table, names.join(u", "_s), marks.join(u", "_s)));
-        m_update = Sql(db, u"UPDATE %1 SET %2 WHERE %3 = ? RETURNING rowid"_s.arg(table, sets.join(u", "_s), keyColumn));
     }
 
-    bool isValid() const { return m_insert.isValid() && m_update.isValid(); }
-
-    // Stores an added or updated row; the row ids of the records written go to written when
-    // it is given. False when the catalogue refused.
-    bool write(const RowJudge &judge, const CsvRecord &record, const Judgement &judgement,
-               std::vector<std::int64_t> *written)
+    // Stores an added or updated row; the keys of the records written go to written when it
+    // is given (reserved products left out, as from every list).
+    // With a source that keeps nulls, an empty value is stored as null (text as given) and a
+    // supplier name is never filled in.
+    Status write(const RowJudge &judge, const CsvRecord &record, const SourceRowInfo &info, const Judgement &judgement,
+                 const Columns &columns, bool asStored, std::vector<std::int64_t> *written)
     {
         const bool adding = judgement.outcome == RowOutcome::Added;
-        const Sql &statement = adding ? m_insert : m_update;
-        sqlite3_stmt *stmt = statement.get();
-        int position = 1;
-        const auto bindField = [&](std::size_t f) {
+        m_values.clear();
+        const auto addField = [&](std::size_t f) {
+            BatchValue value;
             if (m_spec.fields[f].kind != Kind::Text) {
-                sqlite3_bind_int64(stmt, position++, judgement.values[f].integer);
-                return;
+                value.integer = judgement.values[f].integer;
+                value.isNull = !judgement.values[f].valid;
+            } else {
+                value.text = judge.textOf(record, f);
+                if (asStored)
+                    value.isNull = columns.of[f] < 0 || info.isNull.value(columns.of[f]);
+                else if (f == m_spec.supplierName && value.text.isEmpty())
+                    value.text = judgement.supplierName;
             }
-            QString text = judge.textOf(record, f);
-            if (f == m_spec.supplierName && text.isEmpty())
-                text = judgement.supplierName;
-            sqlite3_bind_text16(stmt, position++, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+            m_values.push_back(std::move(value));
         };
-        if (adding) {
-            for (std::size_t f = 0; f < m_spec.count; ++f)
-                bindField(f);
-        } else {
+        const qint64 key = judgement.values[m_spec.key].integer;
+        if (!adding) {
             for (const std::size_t f : m_updated)
-                bindField(f);
-            sqlite3_bind_int64(stmt, position, judgement.values[m_spec.key].integer);
+                addField(f);
+            return m_batch.update(key, m_values, written);
         }
-        int rc;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            if (written)
-                written->push_back(sqlite3_column_int64(stmt, 0));
-        }
-        statement.reset();
-        if (rc != SQLITE_DONE)
-            return false;
-        // Reserved products are never listed.
-        if (adding && written && judgement.values[m_spec.key].integer != reservedJanUnits)
-            written->push_back(sqlite3_last_insert_rowid(m_db));
-        return true;
+        for (std::size_t f = 0; f < m_spec.count; ++f)
+            addField(f);
+        const Result<Bookmark> added = m_batch.insert(m_values);
+        if (!added)
+            return added.status();
+        if (written && key != reservedJanUnits)
+            written->push_back(*added);
+        return {};
     }
 
 private:
     const TableSpec &m_spec;
-    sqlite3 *m_db;
-    std::vector<std::size_t> m_updated; // the fields the update sets, in order
-    Sql m_insert;
-    Sql m_update;
+    const std::vector<std::size_t> &m_updated;
+    ImportBatch &m_batch;
+    std::vector<BatchValue> m_values;
 };
 
 } // namespace
@@ -590,10 +487,74 @@ QString exponentNotationReason(QStringView text, QStringView label)
            "列を文字列として保存し直してください。"_s.arg(label, t);
 }
 
+namespace {
+
+// A CSV file as an import's rows, read through again for every pass.
+class CsvFileSource final : public ImportRowSource
+{
+public:
+    explicit CsvFileSource(const QString &fileName) : m_file(fileName) {}
+
+    bool read(const Header &header, const Visit &visit) override
+    {
+        m_file.close();
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            m_error = m_file.errorString();
+            return false;
+        }
+        CsvReader reader(&m_file);
+        m_reader = &reader;
+        const auto done = [this](bool ok) {
+            m_reader = nullptr;
+            return ok;
+        };
+        if (!reader.start()) {
+            m_error = reader.errorString();
+            return done(false);
+        }
+        m_encoding = reader.encoding();
+        CsvRecord record;
+        if (!reader.next(record)) {
+            m_error = reader.errorString();
+            return done(m_error.isEmpty());
+        }
+        if (!header(record))
+            return done(true);
+        const SourceRowInfo none;
+        while (reader.next(record)) {
+            if (!visit(record, none))
+                return done(true);
+        }
+        m_error = reader.errorString();
+        m_size = reader.size();
+        return done(m_error.isEmpty());
+    }
+    QString errorString() const override { return m_error; }
+    qint64 position() const override { return m_reader ? m_reader->position() : m_size; }
+    qint64 size() const override { return m_reader ? m_reader->size() : m_size; }
+    TextEncoding encoding() const override { return m_encoding; }
+
+private:
+    QFile m_file;
+    CsvReader *m_reader = nullptr;
+    TextEncoding m_encoding = TextEncoding::Utf8;
+    qint64 m_size = 0;
+    QString m_error;
+};
+
+} // namespace
+
 CsvImport::CsvImport(const QString &catalogue, const QString &fileName, ImportTable table,
                      DuplicateChoice duplicates)
+    : CsvImport(catalogue, std::make_shared<CsvFileSource>(fileName), fileName, table, duplicates)
+{
+}
+
+CsvImport::CsvImport(const QString &catalogue, std::shared_ptr<ImportRowSource> source, const QString &fileName,
+                     ImportTable table, DuplicateChoice duplicates)
     : m_catalogue(catalogue)
     , m_fileName(fileName)
+    , m_source(std::move(source))
     , m_table(table)
     , m_duplicates(duplicates)
 {
@@ -604,9 +565,9 @@ Status CsvImport::makePlan(const Progress &progress)
     return run(Pass::Plan, progress);
 }
 
-Status CsvImport::store(const Progress &progress)
+Status CsvImport::store(const Progress &progress, QIODevice *errorRows)
 {
-    return run(Pass::Store, progress);
+    return run(Pass::Store, progress, errorRows);
 }
 
 Status CsvImport::saveErrorRows(const QString &fileName, const Progress &progress)
@@ -633,78 +594,19 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
         return fileFailure(ErrorCode::ReadFailed, Failed::readingFile, m_fileName, reason);
     };
     const auto cancelled = [] { return Status(ErrorCode::Cancelled, {}); };
+    ImportRowSource &source = *m_source;
+    const bool asStored = source.asStored();
 
-    // The import reads and writes the catalogue file directly, in one transaction; a server
-    // catalogue is refused before anything is read rather than taken for a missing file.
-    if (Server::isAddress(m_catalogue))
-        return Status(ErrorCode::WriteFailed,
-                      u"サーバーのカタログ %1 には CSV ファイルを取り込めません。ファイルのカタログに取り込んでください。"_s
-                          .arg(Server::normalAddress(m_catalogue)));
-
-    // The file and its header line.
-    QFile file(m_fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return unreadable(file.errorString());
-    CsvReader reader(&file);
-    if (!reader.start())
-        return unreadable(reader.errorString());
     ImportPlan plan;
-    plan.encoding = reader.encoding();
-    CsvRecord record;
-    if (!reader.next(record)) {
-        if (!reader.errorString().isEmpty())
-            return unreadable(reader.errorString());
-        return refused(u"「%1」は空です。1行目に見出しが必要です: %2"_s.arg(nativeName(m_fileName), expectedHeaders(spec)));
-    }
     Columns columns;
-    if (const QString refusal = matchHeader(record, spec, m_table, m_fileName, plan, columns); !refusal.isEmpty())
-        return refused(refusal);
-
-    // The catalogue.
-    const auto connection = Connection::open(m_catalogue);
-    if (!connection)
-        return connection.status();
-    sqlite3 *db = (*connection)->handle();
-    const QString path = (*connection)->filePath();
-    const TableInfo *stored = (*connection)->table(QString(spec.name));
-    const TableInfo *suppliers = (*connection)->table(QString(Table::torihiki));
-    if (!stored || !suppliers)
-        return openFailure(ErrorCode::NotCatalogue, m_catalogue, u"表 %1 がありません"_s.arg(QString(spec.name)));
-    for (std::size_t f = 0; f < spec.count; ++f) {
-        if (stored->indexOf(spec.fields[f].name) < 0)
-            return openFailure(ErrorCode::NotCatalogue, m_catalogue,
-                               u"項目 %1 がありません"_s.arg(QString(spec.fields[f].name)));
-    }
-    const auto readFailed = [&] { return sqliteFailure(sqlite3_extended_errcode(db), ErrorCode::ReadFailed, Failed::reading, path); };
-    const auto writeFailed = [&] { return sqliteFailure(sqlite3_extended_errcode(db), ErrorCode::WriteFailed, Failed::importing, path); };
-    const LargerCache cache(db);
-    RowJudge judge(spec, m_table, m_duplicates, columns, plan, db, *stored, *suppliers);
-    if (!judge.isValid())
-        return readFailed();
-    const auto judgeFailed = [&] {
-        return judge.errorString().isEmpty()
-            ? readFailed()
-            : Status(ErrorCode::WriteFailed, judge.errorString());
-    };
-
-    // Storing is one transaction; the other passes look things up in short read transactions
-    // (one for each lookup would take and release the file's lock every time, one for all
-    // would keep writers elsewhere waiting).
-    Transaction transaction(db);
+    std::vector<std::size_t> updated;
+    std::shared_ptr<CatalogueStore> store;
+    std::unique_ptr<ImportBatch> batch;
+    std::optional<RowJudge> judge;
     std::optional<RowWriter> writer;
-    if (pass == Pass::Store) {
-        if (!(*connection)->isStillPresent())
-            return fileFailure(ErrorCode::WriteFailed, Failed::importing, m_catalogue, Reason::movedAway);
-        if ((*connection)->isReadOnly())
-            return fileFailure(ErrorCode::WriteFailed, Failed::importing, m_catalogue, Reason::readOnly);
-        if (!transaction.begin(true))
-            return writeFailed();
-        writer.emplace(spec, columns, db, *stored);
-        if (!writer->isValid())
-            return writeFailed();
-    }
     std::vector<std::int64_t> storedProducts;
     std::vector<std::int64_t> *listed = m_listStored && m_table == ImportTable::Products ? &storedProducts : nullptr;
+    Status failure;
 
     QByteArray errorBytes;
     QString errorFile;
@@ -716,21 +618,58 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
         errorBytes.clear();
         return {};
     };
-    if (pass == Pass::SaveErrors) {
-        errorBytes += byteOrderMarkBytes(plan.encoding);
-        appendCsvRecord(plan.headers, plan.encoding, errorBytes);
-    }
+
+    // The header line, then the catalogue: a file or a server, looked up in short reads while
+    // planning, written in one transaction while storing.
+    bool headerSeen = false;
+    const auto takeHeader = [&](const CsvRecord &header) {
+        headerSeen = true;
+        plan.encoding = source.encoding();
+        if (const QString refusal = matchHeader(header, spec, m_table, m_fileName, plan, columns); !refusal.isEmpty()) {
+            failure = refused(refusal);
+            return false;
+        }
+        if (!m_batchSource) {
+            auto opened = openCatalogueStore(m_catalogue);
+            if (!opened) {
+                failure = opened.status();
+                return false;
+            }
+            store = *opened;
+        }
+        ImportTarget target;
+        target.table = spec.name;
+        target.fields = std::span<const FieldDef>(spec.fields, spec.count);
+        target.key = spec.key;
+        updated = updatedFields(spec, columns);
+        target.updated = updated;
+        auto begun = m_batchSource ? m_batchSource(target, pass == Pass::Store) : store->beginImport(target, pass == Pass::Store);
+        if (!begun) {
+            failure = begun.status();
+            return false;
+        }
+        batch = std::move(*begun);
+        judge.emplace(spec, m_table, m_duplicates, columns, plan, *batch, asStored);
+        if (pass == Pass::Store)
+            writer.emplace(spec, updated, *batch);
+        if (errorRows) {
+            errorBytes += byteOrderMarkBytes(plan.encoding);
+            appendCsvRecord(plan.headers, plan.encoding, errorBytes);
+        }
+        return true;
+    };
 
     Judgement judgement;
     qint64 rowsSinceProgress = 0;
-    while (reader.next(record)) {
-        if (isAllEmpty(record))
-            continue;
-        if (!transaction.isOpen() && !transaction.begin(false))
-            return readFailed();
+    const auto takeRow = [&](const CsvRecord &record, const SourceRowInfo &info) {
+        // A blank line of a file is passed over; a row of a table is a row, nulls or not.
+        if (!asStored && isAllEmpty(record))
+            return true;
         ++plan.rows;
-        if (!judge.judge(record, judgement))
-            return judgeFailed();
+        if (!judge->judge(record, info, judgement)) {
+            failure = judge->failure();
+            return false;
+        }
 
         // Counting, showing and storing.
         const RowOutcome outcome = judgement.outcome;
@@ -739,7 +678,7 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
             ImportRow shown;
             shown.row = record.row;
             for (std::size_t f = 0; f < spec.count; ++f)
-                shown.values << judge.textOf(record, f);
+                shown.values << judge->textOf(record, f);
             first << shown;
         }
         for (ImportError &error : judgement.errors) {
@@ -747,31 +686,45 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
             if (plan.errors.size() < listedErrors)
                 plan.errors << std::move(error);
         }
-        if (pass == Pass::SaveErrors && outcome == RowOutcome::Error) {
-            appendCsvRecord(record.fields, plan.encoding, errorBytes);
+        if (errorRows && outcome == RowOutcome::Error) {
+            // A value the source could not read is written as it was shown.
+            QStringList fields = record.fields;
+            for (const SourceProblem &problem : info.problems) {
+                if (problem.column >= 0 && problem.column < fields.size())
+                    fields[problem.column] = problem.value;
+            }
+            appendCsvRecord(fields, plan.encoding, errorBytes);
             if (errorBytes.size() > 256 * 1024) {
-                if (Status flushed = flushErrorRows(); !flushed)
-                    return flushed;
+                if (failure = flushErrorRows(); !failure)
+                    return false;
             }
         }
-        if (writer && (outcome == RowOutcome::Added || outcome == RowOutcome::Updated)
-            && !writer->write(judge, record, judgement, listed)) {
-            return sqliteFailure(sqlite3_extended_errcode(db), ErrorCode::WriteFailed, Failed::importing, path);
+        if (writer && (outcome == RowOutcome::Added || outcome == RowOutcome::Updated)) {
+            if (failure = writer->write(*judge, record, info, judgement, columns, asStored, listed); !failure)
+                return false;
         }
 
         if (++rowsSinceProgress >= progressEvery) {
             rowsSinceProgress = 0;
-            if (pass != Pass::Store && !transaction.commit())
-                return readFailed();
-            if (progress && !progress(reader.position(), reader.size()))
-                return cancelled();
+            if (failure = batch->release(); !failure)
+                return false;
+            if (progress && !progress(source.position(), source.size())) {
+                failure = cancelled();
+                return false;
+            }
         }
-    }
-    if (!reader.errorString().isEmpty())
-        return unreadable(reader.errorString());
-    if (progress && !progress(reader.size(), reader.size()))
+        return true;
+    };
+    const bool read = source.read(takeHeader, takeRow);
+    if (!failure)
+        return failure;
+    if (!read)
+        return unreadable(source.errorString());
+    if (!headerSeen)
+        return refused(u"「%1」は空です。1行目に見出しが必要です: %2"_s.arg(nativeName(m_fileName), expectedHeaders(spec)));
+    if (progress && !progress(source.size(), source.size()))
         return cancelled();
-    plan.duplicatesInFile = judge.duplicatesInFile();
+    plan.duplicatesInFile = judge->duplicatesInFile();
 
     switch (pass) {
     case Pass::Plan:
@@ -790,8 +743,12 @@ Status CsvImport::run(Pass pass, const Progress &progress, QIODevice *errorRows)
     if (changed)
         return Status(ErrorCode::Conflict,
                       u"確認の後にカタログが変更されたため、取り込みませんでした。内容をもう一度確認してください。"_s);
-    if (!transaction.commit())
-        return writeFailed();
+    if (errorRows) {
+        if (Status flushed = flushErrorRows(); !flushed)
+            return flushed;
+    }
+    if (Status committed = batch->commit(); !committed)
+        return committed;
     m_storedProducts = std::move(storedProducts);
     return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/csv/csvreader.h"
+#include "engine/records/cataloguestore.h"
 #include "engine/csv/csvtext.h"
 #include "engine/result.h"
 
@@ -10,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QIODevice;
@@ -66,6 +69,48 @@ struct ImportPlan
     qint64 count(RowOutcome outcome) const { return counts[std::size_t(outcome)]; }
 };
 
+// A value a row source could not give as text (an Access value that fits no field of ours, a
+// Memo past the reader's limit) or a row it could not take apart (column -1): an error of its
+// row.
+struct SourceProblem
+{
+    int column = -1;
+    QString value;
+    QString reason;
+};
+
+// What a row source knows of a row besides its text.
+struct SourceRowInfo
+{
+    QList<SourceProblem> problems;
+    QList<bool> isNull; // by column: the value is null, not empty text (empty: none is)
+};
+
+// Where an import's rows come from: a header naming the columns, then each row's values as
+// text. A CSV file, or a table of an Access file.
+class ImportRowSource
+{
+public:
+    using Header = std::function<bool(const CsvRecord &header)>;
+    using Visit = std::function<bool(const CsvRecord &record, const SourceRowInfo &info)>;
+    virtual ~ImportRowSource() = default;
+
+    // Reads from the start: the header to header (not called when there is none), then each
+    // row to visit, until one of them returns false. False when reading failed (errorString).
+    virtual bool read(const Header &header, const Visit &visit) = 0;
+    virtual QString errorString() const = 0;
+    // How far reading has got, and how far it goes (bytes, rows).
+    virtual qint64 position() const = 0;
+    virtual qint64 size() const = 0;
+    // How its error rows are written back.
+    virtual TextEncoding encoding() const = 0;
+    // Whether the rows are another catalogue's records, taken as they were stored (an Access
+    // table): an empty value is no value, stored as null, rather than one registration asks
+    // for; a supplier name is never filled in, and a supplier code need not name a supplier
+    // (the old catalogue kept such products, and bringing it over must not drop them).
+    virtual bool asStored() const { return false; }
+};
+
 // Reads products or suppliers from a CSV file into a catalogue: the program's own export, a
 // spreadsheet's CSV, a list from elsewhere. The file is never held whole: planning, storing
 // and saving the error rows each read it through again.
@@ -87,6 +132,9 @@ public:
 
     CsvImport(const QString &catalogue, const QString &fileName, ImportTable table,
               DuplicateChoice duplicates = DuplicateChoice::Skip);
+    // The same with the rows from source; fileName names it in messages.
+    CsvImport(const QString &catalogue, std::shared_ptr<ImportRowSource> source, const QString &fileName,
+              ImportTable table, DuplicateChoice duplicates);
 
     ImportTable table() const { return m_table; }
     DuplicateChoice duplicateChoice() const { return m_duplicates; }
@@ -99,11 +147,16 @@ public:
     // Stores every row without an error in one transaction: all of them or, after a failure or
     // a cancel, none. After makePlan() the catalogue must still give the same plan; otherwise
     // nothing is stored (Conflict) and the new plan is kept for another look.
-    Status store(const Progress &progress = {});
+    // The rows in error go to errorRows when given, as saveErrorRows() writes them.
+    Status store(const Progress &progress = {}, QIODevice *errorRows = nullptr);
     // Writes the rows with errors, the header line first, in the file's own encoding, as a CSV
     // file that can be mended and imported again. Replaces fileName only when complete, and
     // never when it is a catalogue the program has open.
     Status saveErrorRows(const QString &fileName, const Progress &progress = {});
+
+    // Where the batches come from instead of the catalogue named (a catalogue being made).
+    using BatchSource = std::function<Result<std::unique_ptr<ImportBatch>>(const ImportTarget &target, bool write)>;
+    void setBatchSource(BatchSource source) { m_batchSource = std::move(source); }
 
     const ImportPlan &plan() const { return m_plan; }
     bool hasPlan() const { return m_planned; }
@@ -120,6 +173,8 @@ private:
 
     QString m_catalogue;
     QString m_fileName;
+    std::shared_ptr<ImportRowSource> m_source;
+    BatchSource m_batchSource;
     ImportTable m_table;
     DuplicateChoice m_duplicates;
     ImportPlan m_plan;

@@ -1,8 +1,15 @@
 #include "engine/jet/fileformat.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace Merchalog {
+
+QString aceFormatRefusal(const QString &path)
+{
+    return QStringLiteral("「%1」は Access 2007 以降の形式のため取り込めません（取り込めるのは Access 97 から 2003 までの形式です）。")
+        .arg(QDir::toNativeSeparators(path));
+}
 
 FileFormat fileFormatOf(const QString &path)
 {

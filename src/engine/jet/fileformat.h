@@ -16,6 +16,9 @@ enum class FileFormat {
 
 FileFormat fileFormatOf(const QString &path);
 
+// Why an Access 2007 or later file (FileFormat::Ace) cannot be brought over, naming it.
+QString aceFormatRefusal(const QString &path);
+
 inline bool isJet(FileFormat format)
 {
     return format == FileFormat::Jet3 || format == FileFormat::Jet4;

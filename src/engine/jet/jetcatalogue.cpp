@@ -80,7 +80,7 @@ bool JetCatalogue::read(const JetReader::Progress &progress)
         m_errorString = u"「%1」を開けません。"_s.arg(shown);
         return false;
     case FileFormat::Ace:
-        m_errorString = u"「%1」は Access 2007 以降の形式のため取り込めません（取り込めるのは Access 97 から 2003 までの形式です）。"_s.arg(shown);
+        m_errorString = aceFormatRefusal(m_fileName);
         return false;
     default:
         m_errorString = u"「%1」は Access のデータベースではありません。"_s.arg(shown);

@@ -1,13 +1,17 @@
 #include "engine/jet/jetimport.h"
 
+#include "engine/server/serverstore.h"
 #include "engine/sqlite/connection.h"
+#include "engine/sqlite/writeguard.h"
+
+#include <QBuffer>
+#include <QSaveFile>
+#include <QTemporaryDir>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,13 +23,6 @@ using namespace Qt::StringLiterals;
 namespace Merchalog {
 
 namespace {
-
-std::span<const FieldDef> fieldsOf(JetImportTable table)
-{
-    if (table == JetImportTable::Products)
-        return syohinFields;
-    return torihikiFields;
-}
 
 // A free name for the new catalogue while it is written, hidden beside the target.
 QString temporaryName(const QString &target)
@@ -58,63 +55,94 @@ Status moveIntoPlace(const QString &from, const QString &target)
     return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, QString::fromLocal8Bit(std::strerror(error)));
 }
 
-// The insert statement of one table: every field, in canonical order.
-QByteArray insertSql(JetImportTable table)
-{
-    QByteArray names;
-    QByteArray marks;
-    for (const FieldDef &field : fieldsOf(table)) {
-        names += (names.isEmpty() ? "" : ", ") + QByteArray(field.name.data(), field.name.size());
-        marks += marks.isEmpty() ? "?" : ", ?";
-    }
-    const QLatin1StringView name = jetImportTableName(table);
-    return "INSERT INTO " + QByteArray(name.data(), name.size()) + " (" + names + ") VALUES (" + marks + ")";
-}
-
-// An open SQLite file that is closed, and removed unless kept, whatever happens.
-class NewFile final
+// A table of an Access file as an import's rows: the fields by name in canonical order, each
+// row's values as exact text, nulls kept, and the values the reader could not take as the
+// row's problems.
+class JetTableSource final : public ImportRowSource
 {
 public:
-    explicit NewFile(QString path) : m_path(std::move(path)) {}
-    ~NewFile()
+    JetTableSource(const JetCatalogue &catalogue, ImportTable table, QString fileName)
+        : m_catalogue(catalogue)
+        , m_name(jetImportTableName(table))
+        , m_fields(table == ImportTable::Products ? std::span<const FieldDef>(syohinFields) : std::span<const FieldDef>(torihikiFields))
+        , m_fileName(std::move(fileName))
     {
-        for (sqlite3_stmt *stmt : m_statements)
-            sqlite3_finalize(stmt);
-        sqlite3_close(m_db);
-        if (!m_kept) {
-            QFile::remove(m_path);
-            QFile::remove(m_path + u"-journal"_s);
-        }
     }
-    const QString &path() const { return m_path; }
-    sqlite3 *&handle() { return m_db; }
-    std::array<sqlite3_stmt *, jetImportTableCount> m_statements{};
-    // Closes the file; false when SQLite could not.
-    bool close()
+
+    bool read(const Header &header, const Visit &visit) override
     {
-        for (sqlite3_stmt *&stmt : m_statements) {
-            sqlite3_finalize(stmt);
-            stmt = nullptr;
+        CsvRecord record;
+        for (const FieldDef &field : m_fields)
+            record.fields << QString(field.name);
+        record.fieldCount = record.fields.size();
+        m_position = 0;
+        if (!header(record))
+            return true;
+        SourceRowInfo info;
+        const bool read = m_catalogue.forEachRow(m_name, [&](const JetTextRow &row) {
+            record.row = row.row;
+            record.fields = row.values;
+            info.isNull = row.isNull;
+            info.problems.clear();
+            for (const JetValueError &error : row.errors) {
+                int column = -1;
+                for (std::size_t f = 0; f < m_fields.size() && !error.field.isEmpty(); ++f) {
+                    if (error.field == m_fields[f].name)
+                        column = int(f);
+                }
+                info.problems << SourceProblem{column, error.value, error.reason};
+            }
+            m_position = row.row;
+            return visit(record, info);
+        });
+        if (!read) {
+            const QString reason = m_catalogue.errorString();
+            m_error = reason.isEmpty() ? u"「%1」を読み込めませんでした。"_s.arg(QDir::toNativeSeparators(m_fileName)) : reason;
         }
-        const int rc = sqlite3_close(m_db);
-        m_db = nullptr;
-        return rc == SQLITE_OK;
+        return read;
     }
+    QString errorString() const override { return m_error; }
+    qint64 position() const override { return m_position; }
+    qint64 size() const override { return m_catalogue.rowCount(m_name); }
+    TextEncoding encoding() const override { return TextEncoding::Utf8Bom; }
+    bool asStored() const override { return true; }
+
+private:
+    const JetCatalogue &m_catalogue;
+    QLatin1StringView m_name;
+    std::span<const FieldDef> m_fields;
+    QString m_fileName;
+    qint64 m_position = 0;
+    QString m_error;
+};
+
+// Removes a catalogue file being written unless it was kept.
+class Unfinished final
+{
+public:
+    explicit Unfinished(QString path) : m_path(std::move(path)) {}
+    ~Unfinished()
+    {
+        if (m_kept)
+            return;
+        QFile::remove(m_path);
+        QFile::remove(m_path + u"-journal"_s);
+    }
+    Unfinished(const Unfinished &) = delete;
+    Unfinished &operator=(const Unfinished &) = delete;
     void keep() { m_kept = true; }
 
 private:
     QString m_path;
-    sqlite3 *m_db = nullptr;
     bool m_kept = false;
 };
 
 } // namespace
 
-QLatin1StringView jetImportTableName(JetImportTable table)
+QLatin1StringView jetImportTableName(ImportTable table)
 {
-    return table == JetImportTable::Products ? Table::syohin : Table::torihiki;
+    return table == ImportTable::Products ? Table::syohin : Table::torihiki;
 }
-
 QString defaultImportTarget(const QString &accessFile)
 {
     const QFileInfo info(accessFile);
@@ -132,143 +160,107 @@ JetImport::JetImport(const QString &fileName)
 {
 }
 
+Status JetImport::read(const Progress &progress)
+{
+    if (m_read)
+        return {};
+    // Reading is the first half of the work.
+    const JetReader::Progress reading = [&](qint64 done, qint64 total) {
+        return !progress || progress(done, 2 * std::max<qint64>(total, 1));
+    };
+    if (!m_catalogue.read(progress ? reading : JetReader::Progress())) {
+        if (m_catalogue.reader().wasCancelled())
+            return Status(ErrorCode::Cancelled, {});
+        return Status(ErrorCode::ReadFailed, m_catalogue.errorString());
+    }
+    m_read = true;
+    return {};
+}
+
+Status JetImport::stage(const QString &path, const CsvImport::BatchSource &batches, const Progress &progress)
+{
+    if (!batches) {
+        if (const Status created = createCatalogueFile(path); !created)
+            return created;
+    }
+    JetImportPlan plan;
+    plan.version = m_catalogue.version();
+    plan.ignored = m_catalogue.ignored();
+    std::array<QByteArray, 2> errorRows;
+    const qint64 total = std::max<qint64>(m_catalogue.rowCount(Table::syohin) + m_catalogue.rowCount(Table::torihiki), 1);
+    qint64 before = 0;
+    for (const ImportTable table : {ImportTable::Suppliers, ImportTable::Products}) {
+        const std::size_t t = std::size_t(table);
+        CsvImport import(path, std::make_shared<JetTableSource>(m_catalogue, table, m_fileName), m_fileName, table,
+                         DuplicateChoice::Add);
+        import.setBatchSource(batches);
+        QBuffer errors(&errorRows[t]);
+        errors.open(QIODevice::WriteOnly);
+        const Status stored = import.store([&](qint64 done, qint64) { return !progress || progress(total + before + done, 2 * total); },
+                                           &errors);
+        if (!stored)
+            return stored;
+        plan.tables[t] = import.plan();
+        before += m_catalogue.rowCount(jetImportTableName(table));
+    }
+    m_plan = std::move(plan);
+    m_errorRows = std::move(errorRows);
+    return {};
+}
+
 Status JetImport::makePlan(const Progress &progress)
 {
-    return run(nullptr, progress);
+    if (Status read = this->read(progress); !read)
+        return read;
+    // The plan is an import into a scratch catalogue: products are judged against the
+    // suppliers of the same file as storing will judge them.
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return Status(ErrorCode::WriteFailed, scratch.errorString());
+    return stage(scratch.filePath(u"plan.mdb"_s), {}, progress);
 }
 
 Status JetImport::store(const QString &target, const Progress &progress)
 {
-    return run(&target, progress);
+    if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, Reason::exists);
+    if (Status read = this->read(progress); !read)
+        return read;
+    const QString temporary = temporaryName(target);
+    Unfinished file(temporary);
+    if (Status staged = stage(temporary, {}, progress); !staged) {
+        if (staged.code() == ErrorCode::Cancelled || staged.code() == ErrorCode::ReadFailed)
+            return staged;
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, staged.message());
+    }
+    const Status moved = moveIntoPlace(temporary, target);
+    if (moved)
+        file.keep();
+    return moved;
 }
 
-Status JetImport::run(const QString *target, const Progress &progress)
+Status JetImport::storeOnServer(const QString &address, bool replace, const Progress &progress)
 {
-    const QString shown = QDir::toNativeSeparators(m_fileName);
-    if (!m_read) {
-        // Reading is the first half of the work.
-        const JetReader::Progress reading = [&](qint64 done, qint64 total) {
-            return !progress || progress(done, 2 * std::max<qint64>(total, 1));
-        };
-        if (!m_catalogue.read(progress ? reading : JetReader::Progress())) {
-            if (m_catalogue.reader().wasCancelled())
-                return Status(ErrorCode::Cancelled, {});
-            return Status(ErrorCode::ReadFailed, m_catalogue.errorString());
-        }
-        m_read = true;
-    }
+    if (Status read = this->read(progress); !read)
+        return read;
+    auto build = ServerStore::buildCatalogue(address, replace);
+    if (!build)
+        return build.status();
+    const auto batches = [&](const ImportTarget &target, bool) { return (*build)->beginImport(target); };
+    if (Status staged = stage(address, batches, progress); !staged)
+        return staged;
+    return (*build)->finish();
+}
 
-    std::unique_ptr<NewFile> file;
-    if (target) {
-        if (QFileInfo::exists(*target) || QFileInfo(*target).isSymLink())
-            return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, *target, Reason::exists);
-        const QString temporary = temporaryName(*target);
-        if (const Status created = createCatalogueFile(temporary); !created)
-            return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, *target, created.message());
-        file = std::make_unique<NewFile>(temporary);
-        int rc = sqlite3_open_v2(QFile::encodeName(temporary).constData(), &file->handle(), SQLITE_OPEN_READWRITE, nullptr);
-        if (rc == SQLITE_OK)
-            rc = sqlite3_exec(file->handle(), "BEGIN", nullptr, nullptr, nullptr);
-        for (int t = 0; rc == SQLITE_OK && t < jetImportTableCount; ++t)
-            rc = sqlite3_prepare_v2(file->handle(), insertSql(JetImportTable(t)).constData(), -1, &file->m_statements[std::size_t(t)], nullptr);
-        if (rc != SQLITE_OK)
-            return sqliteFailure(rc, ErrorCode::WriteFailed, Failed::writingFile, *target);
-    }
-
-    JetImportPlan plan;
-    plan.version = m_catalogue.version();
-    plan.ignored = m_catalogue.ignored();
-    const qint64 total = m_catalogue.rowCount(Table::syohin) + m_catalogue.rowCount(Table::torihiki);
-    qint64 done = 0;
-    bool cancelled = false;
-    int rc = SQLITE_OK;
-    for (int t = 0; t < jetImportTableCount; ++t) {
-        const auto table = JetImportTable(t);
-        const std::span<const FieldDef> fields = fieldsOf(table);
-        sqlite3_stmt *insert = file ? file->m_statements[std::size_t(t)] : nullptr;
-        std::vector<std::optional<std::int64_t>> numbers(fields.size());
-        QList<JetValueError> errors;
-        const bool readBack = m_catalogue.forEachRow(jetImportTableName(table), [&](const JetTextRow &row) {
-            ++plan.rows[std::size_t(t)];
-            if (progress && (++done & 1023) == 1 && !progress(total + done, 2 * total)) {
-                cancelled = true;
-                return false;
-            }
-            // Text of a Text column in a number field is converted as typed text is.
-            errors = row.errors;
-            for (std::size_t f = 0; f < fields.size(); ++f) {
-                const QString &text = row.values.at(qsizetype(f));
-                numbers[f].reset();
-                if (fields[f].kind == Kind::Text || row.isNull.at(qsizetype(f)) || text.trimmed().isEmpty())
-                    continue;
-                if (std::any_of(errors.cbegin(), errors.cend(), [&](const JetValueError &e) { return e.field == fields[f].name; }))
-                    continue;
-                if (fields[f].kind == Kind::SmallInt) {
-                    if (const auto number = parseSmallInt(text))
-                        numbers[f] = *number;
-                    else
-                        errors << JetValueError{QString(fields[f].name), text, u"-32768 から 32767 までの整数ではありません"_s};
-                } else if (const auto number = Currency::parse(text)) {
-                    numbers[f] = number->units();
-                } else {
-                    errors << JetValueError{QString(fields[f].name), text, u"数値として読めません"_s};
-                }
-            }
-            if (!errors.isEmpty()) {
-                ++plan.errorRows;
-                for (const JetValueError &error : errors) {
-                    if (++plan.errorCount <= listedErrors)
-                        plan.errors << JetImportError{table, row.row, error.field, error.value, error.reason};
-                }
-                return true;
-            }
-            ++plan.added[std::size_t(t)];
-            if (plan.firstRows[std::size_t(t)].size() < previewRows)
-                plan.firstRows[std::size_t(t)] << (QStringList{QString::number(row.row)} + row.values);
-            if (!insert)
-                return true;
-            for (std::size_t f = 0; f < fields.size(); ++f) {
-                const int position = int(f) + 1;
-                if (fields[f].kind != Kind::Text) {
-                    // Blank text in a number field is no value, as in registration.
-                    rc = numbers[f] ? sqlite3_bind_int64(insert, position, *numbers[f]) : sqlite3_bind_null(insert, position);
-                } else if (row.isNull.at(qsizetype(f))) {
-                    rc = sqlite3_bind_null(insert, position);
-                } else {
-                    const QByteArray utf8 = row.values.at(qsizetype(f)).toUtf8();
-                    rc = sqlite3_bind_text64(insert, position, utf8.constData(), sqlite3_uint64(utf8.size()),
-                                             SQLITE_TRANSIENT, SQLITE_UTF8);
-                }
-                if (rc != SQLITE_OK)
-                    return false;
-            }
-            rc = sqlite3_step(insert);
-            if (rc != SQLITE_DONE)
-                return false;
-            rc = sqlite3_reset(insert);
-            return rc == SQLITE_OK;
-        });
-        if (cancelled)
-            return Status(ErrorCode::Cancelled, {});
-        if (rc != SQLITE_OK)
-            return sqliteFailure(rc, ErrorCode::WriteFailed, Failed::writingFile, *target);
-        if (!readBack)
-            return Status(ErrorCode::ReadFailed, m_catalogue.reader().errorString().isEmpty()
-                                                     ? u"「%1」を読み込めませんでした。"_s.arg(shown)
-                                                     : m_catalogue.reader().errorString());
-    }
-    m_plan = std::move(plan);
-    if (!file)
-        return {};
-    rc = sqlite3_exec(file->handle(), "COMMIT", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK)
-        return sqliteFailure(rc, ErrorCode::WriteFailed, Failed::writingFile, *target);
-    if (!file->close())
-        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, *target);
-    const Status moved = moveIntoPlace(file->path(), *target);
-    if (moved)
-        file->keep();
-    return moved;
+Status JetImport::saveErrorRows(ImportTable table, const QString &fileName) const
+{
+    if (const QString open = openCatalogueAt(fileName); !open.isEmpty())
+        return openCatalogueRefusal(fileName, open);
+    QSaveFile file(fileName);
+    const QByteArray &rows = m_errorRows[std::size_t(table)];
+    if (!file.open(QIODevice::WriteOnly) || file.write(rows) != rows.size() || !file.commit())
+        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, fileName, file.errorString());
+    return {};
 }
 
 } // namespace Merchalog

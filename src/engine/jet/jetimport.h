@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/csv/csvimport.h"
 #include "engine/jet/jetcatalogue.h"
 #include "engine/result.h"
 
@@ -12,49 +13,30 @@
 
 namespace Merchalog {
 
-// The two tables an Access catalogue brings over, in the order they are read and stored.
-enum class JetImportTable { Products, Suppliers };
-inline constexpr int jetImportTableCount = 2;
-
-// One value of the file that cannot become the value of its field, or a row that cannot be
-// read at all (field and value empty).
-struct JetImportError
-{
-    JetImportTable table = JetImportTable::Products;
-    qint64 row = 0; // the row's number in its table, from 1
-    QString field;
-    QString value;
-    QString reason; // in Japanese
-};
-
-// What importing an Access file will do (or did).
+// What importing an Access file will do (or did): the CSV import's plan for each of its two
+// tables, suppliers stored (and judged) before products.
 struct JetImportPlan
 {
     int version = 0;     // 3 or 4
     QStringList ignored; // other tables and fields, left alone
-    std::array<qint64, jetImportTableCount> rows{};  // rows of each table
-    std::array<qint64, jetImportTableCount> added{}; // rows of each table without an error
-    // The first rows to add of each table: the row's number, then each field's text (Null as
-    // empty text).
-    std::array<QList<QStringList>, jetImportTableCount> firstRows;
-    QList<JetImportError> errors; // the first reasons, products first, in file order
-    qint64 errorCount = 0;        // every reason, also those not listed
-    qint64 errorRows = 0;         // rows with at least one reason
+    std::array<ImportPlan, 2> tables; // by ImportTable
 
-    qint64 addedRows() const { return added[0] + added[1]; }
+    const ImportPlan &of(ImportTable table) const { return tables[std::size_t(table)]; }
+    qint64 added(ImportTable table) const { return of(table).count(RowOutcome::Added); }
+    qint64 addedRows() const { return added(ImportTable::Products) + added(ImportTable::Suppliers); }
+    qint64 errorRows() const { return of(ImportTable::Products).count(RowOutcome::Error) + of(ImportTable::Suppliers).count(RowOutcome::Error); }
+    qint64 errorCount() const { return of(ImportTable::Products).errorCount + of(ImportTable::Suppliers).errorCount; }
 };
 
 // Brings the products and suppliers of an Access catalogue (Jet 3 or Jet 4) into a new
-// catalogue of ours. The old file is only ever read, by the program's child reader. Rows with
-// a value that cannot become its field's value are left out and listed; all the others are
-// stored in one transaction into a temporary file that takes the new catalogue's name only
-// when complete.
+// catalogue of ours. The old file is only ever read, by the program's child reader. Each table
+// goes through the CSV import's checks (see CsvImport), suppliers first, so that products are
+// judged against the suppliers of the same file; nulls stay null. Rows in error are left out
+// and listed, and can be saved as CSV files the CSV import takes back. Everything is written
+// into a temporary file that takes the new catalogue's name only when complete.
 class JetImport final
 {
 public:
-    static constexpr int previewRows = 20;
-    static constexpr int listedErrors = 1000;
-
     // Told how far the work has got and how far it goes; returns false to cancel.
     using Progress = std::function<bool(qint64 done, qint64 total)>;
 
@@ -71,21 +53,31 @@ public:
     // Nothing is left at target on failure or cancel. Reads the file first when no plan was
     // made.
     Status store(const QString &target, const Progress &progress = {});
+    // The same into a new catalogue in a server's database, straight and in one transaction;
+    // a database that holds a catalogue is refused unless replace.
+    Status storeOnServer(const QString &address, bool replace, const Progress &progress = {});
+    // Writes a table's rows in error of the last plan or store, the header line of field names
+    // first, as a UTF-8 CSV file the CSV import reads back. Replaces fileName only when
+    // complete.
+    Status saveErrorRows(ImportTable table, const QString &fileName) const;
 
     const JetImportPlan &plan() const { return m_plan; }
     QString fileName() const { return m_fileName; }
 
 private:
-    Status run(const QString *target, const Progress &progress);
+    Status read(const Progress &progress);
+    // Imports both tables into the catalogue named, or through batches when given.
+    Status stage(const QString &catalogue, const CsvImport::BatchSource &batches, const Progress &progress);
 
     QString m_fileName;
     JetCatalogue m_catalogue;
     bool m_read = false;
     JetImportPlan m_plan;
+    std::array<QByteArray, 2> m_errorRows; // by ImportTable, as saved
 };
 
 // The table's name as Access and our catalogue call it.
-QLatin1StringView jetImportTableName(JetImportTable table);
+QLatin1StringView jetImportTableName(ImportTable table);
 
 // The name a new catalogue for an Access file gets by default: beside it, "<name>_取込.mdb",
 // or with " (2)", " (3)"... added, so that nothing is overwritten.

@@ -49,6 +49,49 @@ struct WriteOutcome
     StoredRow row;
 };
 
+// One value an import stores: the text of a text field, otherwise the integer (a number's
+// ten-thousandths, a small integer), or none.
+struct BatchValue
+{
+    qint64 integer = 0;
+    QString text;
+    bool isNull = false; // no value at all (stored as null)
+};
+
+// What an import writes into: a table, its fields in the order the values come, the field
+// whose value identifies a record (a product's JAN, a supplier's code), and the fields an
+// update by that key sets.
+struct ImportTarget
+{
+    QLatin1StringView table;
+    std::span<const FieldDef> fields;
+    std::size_t key = 0;
+    std::vector<std::size_t> updated;
+};
+
+// An import's hold on a catalogue: lookups of the keys already stored and, when opened for
+// writing, one transaction of many inserts and key-matched updates that commit() stores all
+// together; going away without commit() stores nothing. Lookups of a batch opened for reading
+// share one short read, which release() ends so that writers elsewhere are not kept waiting.
+class ImportBatch
+{
+public:
+    virtual ~ImportBatch() = default;
+
+    // How many records hold this key value, counted up to two.
+    virtual Result<int> countKey(qint64 key) = 0;
+    // The name of the supplier with this code; an empty optional when there is none.
+    virtual Result<std::optional<QString>> supplierName(qint64 code) = 0;
+    virtual Status release() = 0;
+
+    // Adds a record of every field's value; returns its key.
+    virtual Result<Bookmark> insert(std::span<const BatchValue> values) = 0;
+    // Sets the updated fields (values in their order) of every record with the key value;
+    // appends their keys to keys.
+    virtual Status update(qint64 key, std::span<const BatchValue> values, std::vector<Bookmark> *keys) = 0;
+    virtual Status commit() = 0;
+};
+
 // Where the rows of a catalogue live: the one thing a record source asks of a catalogue
 // file (or any other kind of catalogue). Reads hold the catalogue only for a moment each, so
 // that other programs never wait long; every write is checked and atomic. Failures are
@@ -87,6 +130,10 @@ public:
 
     // Removes the record key, on the same condition as update.
     virtual Result<WriteOutcome> remove(const TableInfo &table, Bookmark key, const QByteArray &expected) = 0;
+
+    // Starts an import into target: for looking up only, or for writing (the write
+    // transaction taken at once). Fails when the table lacks one of the fields.
+    virtual Result<std::unique_ptr<ImportBatch>> beginImport(const ImportTarget &target, bool write) = 0;
 };
 
 // Opens the catalogue a record source names: a catalogue file (see Connection) or a server

@@ -166,6 +166,39 @@ struct Source
     }
 };
 
+// Whether the server's database may take a catalogue (it holds none, or replace).
+bool serverAccepts(Session &session, bool replace, QString *error)
+{
+    const std::optional<bool> holds = holdsCatalogue(session);
+    if (!holds) {
+        *error = u"サーバーに書き込めませんでした: %1 (%2)"_s.arg(session.address(), session.lastReason());
+        return false;
+    }
+    if (*holds && !replace) {
+        *error = u"コピー先のデータベースにはすでにカタログがあります（置き換えるには --replace を付けてください）: %1"_s.arg(
+            session.address());
+        return false;
+    }
+    return true;
+}
+
+// Whether a file may take a catalogue: never an open catalogue, an existing file only when
+// replace.
+bool fileAccepts(const QString &destination, bool replace, QString *error)
+{
+    // Never over an open catalogue, the source included, by whatever name.
+    if (const QString open = openCatalogueAt(destination); !open.isEmpty()) {
+        *error = openCatalogueRefusal(destination, open).message();
+        return false;
+    }
+    if (QFileInfo::exists(destination) && !replace) {
+        *error = u"コピー先のファイルがすでに存在します（置き換えるには --replace を付けてください）: %1"_s.arg(
+            QDir::toNativeSeparators(destination));
+        return false;
+    }
+    return true;
+}
+
 bool copyToServer(Source &source, const QString &destination, bool replace, CopyCount *count, QString *error)
 {
     auto session = Session::connect(destination, error);
@@ -178,13 +211,8 @@ bool copyToServer(Source &source, const QString &destination, bool replace, Copy
             session->command("ROLLBACK");
         return false;
     };
-    const std::optional<bool> holds = holdsCatalogue(*session);
-    if (!holds)
-        return failed(session->lastReason());
-    if (*holds && !replace) {
-        *error = u"コピー先のデータベースにはすでにカタログがあります（置き換えるには --replace を付けてください）: %1"_s.arg(shown);
+    if (!serverAccepts(*session, replace, error))
         return false;
-    }
     if (!session->command("BEGIN") || !session->script(createTablesSql(replace)))
         return failed(session->lastReason());
     for (const QLatin1StringView name : {Table::torihiki, Table::syohin}) {
@@ -228,16 +256,8 @@ bool copyToServer(Source &source, const QString &destination, bool replace, Copy
 bool copyToFile(Source &source, const QString &destination, bool replace, CopyCount *count, QString *error)
 {
     const QFileInfo target(destination);
-    // Never over an open catalogue, the source included, by whatever name.
-    if (const QString open = openCatalogueAt(destination); !open.isEmpty()) {
-        *error = openCatalogueRefusal(destination, open).message();
+    if (!fileAccepts(destination, replace, error))
         return false;
-    }
-    if (target.exists() && !replace) {
-        *error = u"コピー先のファイルがすでに存在します（置き換えるには --replace を付けてください）: %1"_s.arg(
-            QDir::toNativeSeparators(destination));
-        return false;
-    }
     const QString temporary = target.absolutePath() + u"/.~"_s + target.fileName() + u".copy"_s;
     QFile::remove(temporary);
     if (const Status created = createCatalogueFile(temporary); !created) {
@@ -306,6 +326,14 @@ bool copyToFile(Source &source, const QString &destination, bool replace, CopyCo
 }
 
 } // namespace
+
+bool destinationAccepted(const QString &destination, bool replace, QString *error)
+{
+    if (!isAddress(destination))
+        return fileAccepts(destination, replace, error);
+    auto session = Session::connect(destination, error);
+    return session && serverAccepts(*session, replace, error);
+}
 
 bool copyCatalogue(const QString &source, const QString &destination, bool replace, CopyCount *count, QString *error)
 {

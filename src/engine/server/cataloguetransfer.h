@@ -20,4 +20,8 @@ struct CopyCount
 bool copyCatalogue(const QString &source, const QString &destination, bool replace, CopyCount *count,
                    QString *error);
 
+// Whether copyCatalogue would take destination, checked before any work on the source:
+// false and *error as copyCatalogue words it when it would be refused.
+bool destinationAccepted(const QString &destination, bool replace, QString *error);
+
 } // namespace Merchalog::Server

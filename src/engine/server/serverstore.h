@@ -27,6 +27,26 @@ public:
 
     Server::Catalogue &catalogue() { return *m_catalogue; }
 
+    // A new catalogue being made in a server's database, in one transaction: the tables, the
+    // rows of import batches, then the indexes when finished. Going away unfinished leaves the
+    // database as it was.
+    class CatalogueBuild final
+    {
+    public:
+        ~CatalogueBuild();
+        // A batch for writing one table's rows; its commit() leaves the storing to finish().
+        Result<std::unique_ptr<ImportBatch>> beginImport(const ImportTarget &target);
+        Status finish();
+
+    private:
+        friend class ServerStore;
+        CatalogueBuild() = default;
+        std::shared_ptr<Server::Session> m_session;
+    };
+    // Starts making a catalogue at address; a database that holds one already is refused
+    // unless replace (as a copy refuses it).
+    static Result<std::unique_ptr<CatalogueBuild>> buildCatalogue(const QString &address, bool replace);
+
     const TableInfo *table(QStringView name) const override;
     Result<std::vector<Bookmark>> selectKeys(const TableInfo &table, const Statement &statement) override;
     Result<std::optional<StoredRow>> readRow(const TableInfo &table, Bookmark key) override;
@@ -36,6 +56,7 @@ public:
     Result<WriteOutcome> update(const TableInfo &table, Bookmark key, const QByteArray &expected,
                                 const ColumnValues &values) override;
     Result<WriteOutcome> remove(const TableInfo &table, Bookmark key, const QByteArray &expected) override;
+    Result<std::unique_ptr<ImportBatch>> beginImport(const ImportTarget &target, bool write) override;
 
 private:
     Status readFailure() const;

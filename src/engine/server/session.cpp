@@ -314,6 +314,18 @@ bool Session::open(QString *error)
     return true;
 }
 
+std::unique_ptr<Session> Session::another(QString *error) const
+{
+    std::unique_ptr<Session> session(new Session);
+    session->m_address = m_address;
+    session->m_keywords = m_keywords;
+    session->m_values = m_values;
+    session->m_password = m_password;
+    if (!session->open(error))
+        return nullptr;
+    return session;
+}
+
 bool Session::usesTls() const
 {
     return m_conn && PQsslInUse(m_conn) == 1;
@@ -379,6 +391,56 @@ Result Session::exec(const QByteArray &sql, const std::vector<Parameter> &parame
     if (!ensureConnected())
         return {};
     return run(sql, parameters);
+}
+
+Result Session::execHere(const QByteArray &sql, const std::vector<Parameter> &parameters)
+{
+    m_error.clear();
+    m_reason.clear();
+    m_sqlState.clear();
+    m_lost = false;
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
+        fail(m_conn ? reasonText(PQerrorMessage(m_conn)) : u"no connection"_s);
+        return {};
+    }
+    return run(sql, parameters);
+}
+
+bool Session::prepare(const QByteArray &name, const QByteArray &sql)
+{
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
+        fail(m_conn ? reasonText(PQerrorMessage(m_conn)) : u"no connection"_s);
+        return false;
+    }
+    const Result result(PQprepare(m_conn, name.constData(), sql.constData(), 0, nullptr));
+    if (!result.ok())
+        fail(reasonText(PQerrorMessage(m_conn)), result.sqlState());
+    return result.ok();
+}
+
+Result Session::execPrepared(const QByteArray &name, const std::vector<Parameter> &parameters)
+{
+    m_error.clear();
+    m_reason.clear();
+    m_sqlState.clear();
+    m_lost = false;
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
+        fail(m_conn ? reasonText(PQerrorMessage(m_conn)) : u"no connection"_s);
+        return {};
+    }
+    std::vector<const char *> values;
+    std::vector<int> lengths;
+    values.reserve(parameters.size());
+    lengths.reserve(parameters.size());
+    for (const Parameter &parameter : parameters) {
+        values.push_back(parameter ? parameter->constData() : nullptr);
+        lengths.push_back(parameter ? int(parameter->size()) : 0);
+    }
+    Result result(PQexecPrepared(m_conn, name.constData(), int(parameters.size()), values.data(), lengths.data(),
+                                 nullptr, 0));
+    if (!result.ok())
+        fail(reasonText(PQerrorMessage(m_conn)), result.sqlState());
+    return result;
 }
 
 bool Session::command(const QByteArray &sql, const std::vector<Parameter> &parameters)

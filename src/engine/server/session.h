@@ -85,8 +85,19 @@ public:
     QString address() const { return m_address; }
     bool usesTls() const;
 
+    // A second connection to the same server as the same user (with the password this one
+    // was given), for work that must not share this connection's transactions.
+    std::unique_ptr<Session> another(QString *error = nullptr) const;
+
     Result exec(const QByteArray &sql, const std::vector<Parameter> &parameters = {});
     bool command(const QByteArray &sql, const std::vector<Parameter> &parameters = {});
+    // Inside a transaction: runs a statement on this connection only. A connection that went
+    // away fails it (the transaction is lost with it) rather than being made again.
+    Result execHere(const QByteArray &sql, const std::vector<Parameter> &parameters = {});
+    // Prepares a named statement on this connection for execPrepared (also without making the
+    // connection again).
+    bool prepare(const QByteArray &name, const QByteArray &sql);
+    Result execPrepared(const QByteArray &name, const std::vector<Parameter> &parameters);
     // Runs several statements of the program's own, with no values in them.
     bool script(const QByteArray &sql);
     // Streams data into a COPY … FROM STDIN statement: begin, put any number of times, then

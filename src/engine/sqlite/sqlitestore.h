@@ -34,6 +34,7 @@ public:
     Result<WriteOutcome> update(const TableInfo &table, Bookmark key, const QByteArray &expected,
                                 const ColumnValues &values) override;
     Result<WriteOutcome> remove(const TableInfo &table, Bookmark key, const QByteArray &expected) override;
+    Result<std::unique_ptr<ImportBatch>> beginImport(const ImportTarget &target, bool write) override;
 
 private:
     Status checkWritable(QStringView what) const;

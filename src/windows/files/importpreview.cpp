@@ -63,15 +63,17 @@ ImportPreview::ImportPreview(const QString &catalogue, const QString &fileName, 
                              FileDialogs *dialogs, QWidget *parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::ImportPreview>())
-    , m_import(catalogue, fileName, table)
+    , m_import(std::make_unique<CsvImport>(catalogue, fileName, table))
     , m_fileName(fileName)
     , m_dialogs(dialogs)
 {
     setUpWindow(this, *m_ui);
     // The main window lists the products imported.
-    m_import.setListStoredProducts(table == ImportTable::Products);
+    m_import->setListStoredProducts(table == ImportTable::Products);
     m_ui->lblFile->setText(QDir::toNativeSeparators(fileName));
     m_ui->lblTable->setText(table == ImportTable::Products ? u"商品（syohin）"_s : u"取引先（torihiki）"_s);
+    m_ui->Label6->hide();
+    m_ui->cboTable->hide();
     // A supplier code names one supplier: a second one is never added.
     if (table == ImportTable::Suppliers)
         m_ui->cboDuplicates->removeItem(int(DuplicateChoice::Add));
@@ -80,6 +82,35 @@ ImportPreview::ImportPreview(const QString &catalogue, const QString &fileName, 
     connect(m_ui->cmdSaveErrors, &QPushButton::clicked, this, &ImportPreview::saveErrorRows);
     connect(m_ui->Command1, &QPushButton::clicked, this, &ImportPreview::importRows);
     connect(m_ui->Command2, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+ImportPreview::ImportPreview(const JetImport &import, const QString &target, FileDialogs *dialogs, QWidget *parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::ImportPreview>())
+    , m_access(&import)
+    , m_fileName(import.fileName())
+    , m_dialogs(dialogs)
+{
+    setUpWindow(this, *m_ui);
+    setWindowTitle(u"Access取込"_s);
+    const JetImportPlan &plan = import.plan();
+    m_ui->lblFile->setText(QDir::toNativeSeparators(m_fileName));
+    m_ui->lblTable->setText(u"新しいカタログ %1（取引先を先に、商品をその後に取り込みます）"_s.arg(
+        QDir::toNativeSeparators(target)));
+    m_ui->Label3->setText(u"形式"_s);
+    m_ui->lblEncoding->setText(plan.version == 3 ? u"Access 97（Jet 3）"_s : u"Access 2000-2003（Jet 4）"_s);
+    m_ui->Label4->hide();
+    m_ui->cboDuplicates->hide();
+    // The table with errors is shown first.
+    const bool suppliersFirst = plan.of(ImportTable::Products).count(RowOutcome::Error) == 0
+        && plan.of(ImportTable::Suppliers).count(RowOutcome::Error) > 0;
+    m_ui->cboTable->setCurrentIndex(int(suppliersFirst ? ImportTable::Suppliers : ImportTable::Products));
+
+    connect(m_ui->cboTable, &QComboBox::activated, this, &ImportPreview::showPlan);
+    connect(m_ui->cmdSaveErrors, &QPushButton::clicked, this, &ImportPreview::saveErrorRows);
+    connect(m_ui->Command1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_ui->Command2, &QPushButton::clicked, this, &QDialog::reject);
+    showPlan();
 }
 
 ImportPreview::~ImportPreview() = default;
@@ -98,7 +129,7 @@ bool ImportPreview::withProgress(const QString &label, const std::function<Statu
 bool ImportPreview::preparePlan()
 {
     if (!withProgress(u"確認しています: %1"_s.arg(m_ui->lblFile->text()),
-                      [this](const CsvImport::Progress &progress) { return m_import.makePlan(progress); }))
+                      [this](const CsvImport::Progress &progress) { return m_import->makePlan(progress); }))
         return false;
     showPlan();
     return true;
@@ -106,9 +137,28 @@ bool ImportPreview::preparePlan()
 
 void ImportPreview::showPlan()
 {
-    const ImportPlan &plan = m_import.plan();
-    const ImportTable table = m_import.table();
-    m_ui->lblEncoding->setText(encodingName(plan.encoding));
+    if (!m_access) {
+        showTable(m_import->plan(), m_import->table());
+        return;
+    }
+    const auto table = ImportTable(m_ui->cboTable->currentIndex());
+    showTable(m_access->plan().of(table), table);
+    const JetImportPlan &plan = m_access->plan();
+    QString counts = m_ui->lblCounts->text();
+    counts.prepend(u"全体: 追加 %1件（商品 %2件、取引先 %3件）、エラー %4件\n"_s.arg(plan.addedRows())
+                       .arg(plan.added(ImportTable::Products))
+                       .arg(plan.added(ImportTable::Suppliers))
+                       .arg(plan.errorRows()));
+    m_ui->lblCounts->setText(counts);
+    m_ui->lblColumns->setText(plan.ignored.isEmpty() ? QString()
+                                                     : u"取り込まない表と項目: %1"_s.arg(plan.ignored.join(u"、"_s)));
+    m_ui->Command1->setEnabled(plan.addedRows() > 0);
+}
+
+void ImportPreview::showTable(const ImportPlan &plan, ImportTable table)
+{
+    if (!m_access)
+        m_ui->lblEncoding->setText(encodingName(plan.encoding));
 
     setHeaders(m_ui->gridColumns, {u"ファイルの見出し"_s, u"取り込む項目"_s});
     m_ui->gridColumns->setRowCount(int(plan.headers.size()));
@@ -141,9 +191,9 @@ void ImportPreview::showPlan()
         counts += u"\nエラーの理由は %1個のうち最初の %2個を表示しています。"_s.arg(plan.errorCount).arg(plan.errors.size());
     m_ui->lblCounts->setText(counts);
 
-    fillRows(m_ui->gridAdded, plan.firstRows[std::size_t(RowOutcome::Added)]);
-    fillRows(m_ui->gridUpdated, plan.firstRows[std::size_t(RowOutcome::Updated)]);
-    fillRows(m_ui->gridSkipped, plan.firstRows[std::size_t(RowOutcome::Skipped)]);
+    fillRows(m_ui->gridAdded, plan.firstRows[std::size_t(RowOutcome::Added)], table);
+    fillRows(m_ui->gridUpdated, plan.firstRows[std::size_t(RowOutcome::Updated)], table);
+    fillRows(m_ui->gridSkipped, plan.firstRows[std::size_t(RowOutcome::Skipped)], table);
     setHeaders(m_ui->gridErrors, {u"行"_s, u"項目"_s, u"値"_s, u"理由"_s});
     m_ui->gridErrors->setRowCount(int(plan.errors.size()));
     for (int i = 0; i < plan.errors.size(); ++i) {
@@ -166,9 +216,9 @@ void ImportPreview::showPlan()
     m_ui->Command1->setEnabled(added + updated > 0);
 }
 
-void ImportPreview::fillRows(QTableWidget *grid, const QList<ImportRow> &rows)
+void ImportPreview::fillRows(QTableWidget *grid, const QList<ImportRow> &rows, ImportTable table)
 {
-    setHeaders(grid, QStringList{u"行"_s} + captionsOf(m_import.table()));
+    setHeaders(grid, QStringList{u"行"_s} + captionsOf(table));
     grid->setRowCount(int(rows.size()));
     for (int i = 0; i < rows.size(); ++i) {
         setCell(grid, i, 0, QString::number(rows.at(i).row));
@@ -181,13 +231,13 @@ void ImportPreview::fillRows(QTableWidget *grid, const QList<ImportRow> &rows)
 void ImportPreview::changeDuplicateChoice(int index)
 {
     const auto choice = DuplicateChoice(index);
-    if (choice == m_import.duplicateChoice())
+    if (choice == m_import->duplicateChoice())
         return;
-    const DuplicateChoice previous = m_import.duplicateChoice();
-    m_import.setDuplicateChoice(choice);
+    const DuplicateChoice previous = m_import->duplicateChoice();
+    m_import->setDuplicateChoice(choice);
     if (!preparePlan()) {
         // The earlier choice stays, and with it the plan shown.
-        m_import.setDuplicateChoice(previous);
+        m_import->setDuplicateChoice(previous);
         m_ui->cboDuplicates->setCurrentIndex(int(previous));
     }
 }
@@ -197,18 +247,25 @@ void ImportPreview::saveErrorRows()
     if (!m_dialogs)
         return;
     const QFileInfo file(m_fileName);
-    const QString suggested = file.dir().filePath(file.completeBaseName() + u"-エラー.csv"_s);
-    const auto chosen = m_dialogs->saveFileName(this, suggested, csvFileFilter(), true);
+    const auto table = ImportTable(m_ui->cboTable->currentIndex());
+    const QString suffix = m_access ? u"-%1-エラー.csv"_s.arg(jetImportTableName(table)) : u"-エラー.csv"_s;
+    const auto chosen = m_dialogs->saveFileName(this, file.dir().filePath(file.completeBaseName() + suffix),
+                                                csvFileFilter(), true);
     if (!chosen || chosen->isEmpty())
         return;
+    if (m_access) {
+        if (const Status saved = m_access->saveErrorRows(table, *chosen); !saved && !reportWriteFailure(this, saved))
+            showMessage(this, saved.message());
+        return;
+    }
     withProgress(u"エラーの行を保存しています: %1"_s.arg(QDir::toNativeSeparators(*chosen)),
-                 [this, &chosen](const CsvImport::Progress &progress) { return m_import.saveErrorRows(*chosen, progress); });
+                 [this, &chosen](const CsvImport::Progress &progress) { return m_import->saveErrorRows(*chosen, progress); });
 }
 
 void ImportPreview::importRows()
 {
     if (withProgress(u"取り込んでいます: %1"_s.arg(m_ui->lblFile->text()),
-                     [this](const CsvImport::Progress &progress) { return m_import.store(progress); })) {
+                     [this](const CsvImport::Progress &progress) { return m_import->store(progress); })) {
         accept();
         return;
     }

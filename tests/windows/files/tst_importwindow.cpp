@@ -8,6 +8,8 @@
 #include "engine/records/recordsource.h"
 #include "engine/statements/statementtexts.h"
 #include "windows/files/importpreview.h"
+#include "engine/server/cataloguetransfer.h"
+#include "pgtestserver.h"
 
 #include <QComboBox>
 #include <QMessageBox>
@@ -57,6 +59,7 @@ private Q_SLOTS:
 
 void TestImportWindow::importThroughMenu_data()
 {
+    QTest::addColumn<bool>("server");      // the main window on a server copy of the catalogue
     QTest::addColumn<QString>("answer");   // the button pressed when asked what the file holds
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("preview");  // "import", "update" (chosen) then import, or "errors" (saved) then cancel
@@ -69,24 +72,27 @@ void TestImportWindow::importThroughMenu_data()
                                 "syohin_torihikicode,bumon_code,bumon_AU\n新商品,1,1,1,111,1,1,120,1,1\n"
                                 "予約,1,1,1,-99,1,1,120,1,1\n同じJAN,1,1,1,4901234567894,1,1,120,1,1\n"
                                 "誤り,x,1,1,112,1,1,120,1,1\n";
-    QTest::newRow("products imported and listed, reserved ones not")
-        << u"商品(&S)"_s << products << u"import"_s << QString() << QStringList{u"新商品"_s}
-        << u"から商品を 2件追加し、0件上書きしました。エラーのある 1行は取り込んでいません。"_s;
-    // The list is in file order, which is not the order the catalogue holds the records in.
-    QTest::newRow("products updated after one added, listed in file order")
-        << u"商品(&S)"_s << products.first(products.indexOf("予約")) + "りんご改,1,1,1,4901234567894,1,1,120,1,1\n"
-        << u"update"_s << QString() << QStringList{u"新商品"_s, u"りんご改"_s}
-        << u"から商品を 1件追加し、1件上書きしました。"_s;
+    for (const bool server : {false, true}) {
+        QTest::addRow("products imported and listed, reserved ones not%s", server ? " (server)" : "")
+            << server << u"商品(&S)"_s << products << u"import"_s << QString() << QStringList{u"新商品"_s}
+            << u"から商品を 2件追加し、0件上書きしました。エラーのある 1行は取り込んでいません。"_s;
+        // The list is in file order, which is not the order the catalogue holds the records in.
+        QTest::addRow("products updated after one added, listed in file order%s", server ? " (server)" : "")
+            << server << u"商品(&S)"_s << products.first(products.indexOf("予約")) + "りんご改,1,1,1,4901234567894,1,1,120,1,1\n"
+            << u"update"_s << QString() << QStringList{u"新商品"_s, u"りんご改"_s}
+            << u"から商品を 1件追加し、1件上書きしました。"_s;
+    }
     QTest::newRow("suppliers, error rows saved, cancelled")
-        << u"取引先(&T)"_s << QByteArray("取引先名,取引先住所,取引先電話番号,取引先コード,取引先郵便番号\nA,B,C,130,D\nA,B,,131,D\n")
+        << false << u"取引先(&T)"_s << QByteArray("取引先名,取引先住所,取引先電話番号,取引先コード,取引先郵便番号\nA,B,C,130,D\nA,B,,131,D\n")
         << u"errors"_s << QString() << before << QString();
-    QTest::newRow("no header") << u"商品(&S)"_s << QByteArray("a,b\n") << QString() << u"の1行目に商品の見出しがありません"_s
+    QTest::newRow("no header") << false << u"商品(&S)"_s << QByteArray("a,b\n") << QString() << u"の1行目に商品の見出しがありません"_s
                                << before << QString();
-    QTest::newRow("question cancelled") << u"キャンセル(&C)"_s << products << QString() << QString() << before << QString();
+    QTest::newRow("question cancelled") << false << u"キャンセル(&C)"_s << products << QString() << QString() << before << QString();
 }
 
 void TestImportWindow::importThroughMenu()
 {
+    QFETCH(bool, server);
     QFETCH(QString, answer);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, preview);
@@ -105,6 +111,13 @@ void TestImportWindow::importThroughMenu()
     QVERIFY(writeFile(file, bytes));
 
     const auto window = startMain();
+    if (server) {
+        const QString address = makeDatabase();
+        QString error;
+        QVERIFY2(Server::copyCatalogue(catalogue, address, false, nullptr, &error), qPrintable(error));
+        QVERIFY(window->fileMenu()->switchCatalogue(address, QString(SqlText::emptyProductView)));
+        QCOMPARE(window->data1()->databaseName(), address);
+    }
     window->fileMenu()->setDialogs(std::make_unique<ScriptedDialogs>(std::deque<QString>{file, errors}));
     window->data1()->setRecordSource(QString(SqlText::allProducts));
     QVERIFY(window->data1()->refresh());
