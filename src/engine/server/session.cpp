@@ -365,21 +365,48 @@ void Session::fail(const QString &reason, const QByteArray &sqlState)
                      : u"サーバーがエラーを返しました: %1 (%2)"_s.arg(m_address, reason);
 }
 
-Result Session::run(const QByteArray &sql, const std::vector<Parameter> &parameters)
+namespace {
+
+// Values as libpq takes them: pointers into the parameters (null for SQL NULL) and lengths.
+struct ParameterArrays
 {
+    explicit ParameterArrays(const std::vector<Parameter> &parameters)
+    {
+        values.reserve(parameters.size());
+        lengths.reserve(parameters.size());
+        for (const Parameter &parameter : parameters) {
+            values.push_back(parameter ? parameter->constData() : nullptr);
+            lengths.push_back(parameter ? int(parameter->size()) : 0);
+        }
+    }
+    int count() const { return int(values.size()); }
+
     std::vector<const char *> values;
     std::vector<int> lengths;
-    values.reserve(parameters.size());
-    lengths.reserve(parameters.size());
-    for (const Parameter &parameter : parameters) {
-        values.push_back(parameter ? parameter->constData() : nullptr);
-        lengths.push_back(parameter ? int(parameter->size()) : 0);
-    }
-    Result result(PQexecParams(m_conn, sql.constData(), int(parameters.size()), nullptr, values.data(),
-                               lengths.data(), nullptr, 0));
+};
+
+} // namespace
+
+Result Session::run(const QByteArray &sql, const std::vector<Parameter> &parameters)
+{
+    const ParameterArrays arrays(parameters);
+    Result result(PQexecParams(m_conn, sql.constData(), arrays.count(), nullptr, arrays.values.data(),
+                               arrays.lengths.data(), nullptr, 0));
     if (!result.ok())
         fail(reasonText(PQerrorMessage(m_conn)), result.sqlState());
     return result;
+}
+
+bool Session::connectedHere()
+{
+    m_error.clear();
+    m_reason.clear();
+    m_sqlState.clear();
+    m_lost = false;
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+        return true;
+    fail(m_conn ? reasonText(PQerrorMessage(m_conn)) : u"サーバーに接続していません"_s);
+    return false;
 }
 
 Result Session::exec(const QByteArray &sql, const std::vector<Parameter> &parameters)
@@ -395,23 +422,15 @@ Result Session::exec(const QByteArray &sql, const std::vector<Parameter> &parame
 
 Result Session::execHere(const QByteArray &sql, const std::vector<Parameter> &parameters)
 {
-    m_error.clear();
-    m_reason.clear();
-    m_sqlState.clear();
-    m_lost = false;
-    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
-        fail(m_conn ? reasonText(PQerrorMessage(m_conn)) : u"no connection"_s);
+    if (!connectedHere())
         return {};
-    }
     return run(sql, parameters);
 }
 
 bool Session::prepare(const QByteArray &name, const QByteArray &sql)
 {
-    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
-        fail(m_conn ? reasonText(PQerrorMessage(m_conn)) : u"no connection"_s);
+    if (!connectedHere())
         return false;
-    }
     const Result result(PQprepare(m_conn, name.constData(), sql.constData(), 0, nullptr));
     if (!result.ok())
         fail(reasonText(PQerrorMessage(m_conn)), result.sqlState());
@@ -420,24 +439,11 @@ bool Session::prepare(const QByteArray &name, const QByteArray &sql)
 
 Result Session::execPrepared(const QByteArray &name, const std::vector<Parameter> &parameters)
 {
-    m_error.clear();
-    m_reason.clear();
-    m_sqlState.clear();
-    m_lost = false;
-    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
-        fail(m_conn ? reasonText(PQerrorMessage(m_conn)) : u"no connection"_s);
+    if (!connectedHere())
         return {};
-    }
-    std::vector<const char *> values;
-    std::vector<int> lengths;
-    values.reserve(parameters.size());
-    lengths.reserve(parameters.size());
-    for (const Parameter &parameter : parameters) {
-        values.push_back(parameter ? parameter->constData() : nullptr);
-        lengths.push_back(parameter ? int(parameter->size()) : 0);
-    }
-    Result result(PQexecPrepared(m_conn, name.constData(), int(parameters.size()), values.data(), lengths.data(),
-                                 nullptr, 0));
+    const ParameterArrays arrays(parameters);
+    Result result(PQexecPrepared(m_conn, name.constData(), arrays.count(), arrays.values.data(),
+                                 arrays.lengths.data(), nullptr, 0));
     if (!result.ok())
         fail(reasonText(PQerrorMessage(m_conn)), result.sqlState());
     return result;

@@ -120,6 +120,9 @@ private:
     Session() = default;
     bool open(QString *error);
     void fail(const QString &reason, const QByteArray &sqlState = {});
+    // Clears the last failure; false (a failure) when this connection is not there, which
+    // is never made again here.
+    bool connectedHere();
     Result run(const QByteArray &sql, const std::vector<Parameter> &parameters);
 
     pg_conn *m_conn = nullptr;
