@@ -121,4 +121,8 @@ inline constexpr QStringView exists = u"同じ名前のファイルがすでに�
 // A failure on the file (or catalogue) at path, worded as above; the reason may be empty.
 Status fileFailure(ErrorCode code, QStringView what, const QString &path, QStringView reason = {});
 
+// A failure on a temporary file written in the place of path, told of path instead: the user
+// never named the temporary file.
+Status toldOfTarget(const Status &failure, const QString &temporary, const QString &path);
+
 } // namespace Merchalog

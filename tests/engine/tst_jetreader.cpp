@@ -367,6 +367,7 @@ private slots:
         QTest::newRow("truncated") << Writer::Version::Jet4 << u"truncate"_s << 1 << u"壊れています"_s << QStringList();
         QTest::newRow("garbage pages") << Writer::Version::Jet3 << u"garbage"_s << 1 << u"表の一覧"_s << QStringList();
         QTest::newRow("target exists") << Writer::Version::Jet4 << u"exists"_s << 1 << u"すでにあります"_s << QStringList();
+        QTest::newRow("no such folder") << Writer::Version::Jet4 << u"no folder"_s << 1 << u"nosuch/new.mdb（"_s << QStringList();
         QTest::newRow("a catalogue of ours") << Writer::Version::Jet4 << u"ours"_s << 0 << u"コピーしました"_s << QStringList();
     }
     void copiesIntoNewCatalogue()
@@ -399,7 +400,7 @@ private slots:
             else
                 QVERIFY(file.seek(2 * 2048) && file.write(QByteArray(4096, '\x5a')) == 4096);
         }
-        const QString target = m_dir->filePath(u"new.mdb"_s);
+        const QString target = m_dir->filePath(change == u"no folder" ? u"nosuch/new.mdb"_s : u"new.mdb"_s);
         if (change == u"exists")
             QVERIFY(Test::writeJetFile(tables, {version, true}, target));
         const QByteArray oldBytes = hashOf(old);
@@ -412,6 +413,7 @@ private slots:
         const QString err = QString::fromUtf8(copy.readAllStandardError());
         QCOMPARE(copy.exitCode(), status);
         QVERIFY2((status == 0 ? out : err).contains(said), qPrintable(out + err));
+        QVERIFY2(!err.contains(u".tmp"_s), qPrintable(err)); // the temporary file is never named
         QCOMPARE(hashOf(old), oldBytes);
         if (status != 0) {
             QCOMPARE(hashOf(target), targetBytes);

@@ -231,7 +231,7 @@ Status JetImport::store(const QString &target, const Progress &progress)
     if (Status staged = stage(temporary, {}, progress); !staged) {
         if (staged.code() == ErrorCode::Cancelled || staged.code() == ErrorCode::ReadFailed)
             return staged;
-        return fileFailure(ErrorCode::WriteFailed, Failed::writingFile, target, staged.message());
+        return toldOfTarget(staged, temporary, target);
     }
     const Status moved = moveIntoPlace(temporary, target);
     if (moved)

@@ -261,9 +261,7 @@ bool copyToFile(Source &source, const QString &destination, bool replace, CopyCo
     const QString temporary = target.absolutePath() + u"/.~"_s + target.fileName() + u".copy"_s;
     QFile::remove(temporary);
     if (const Status created = createCatalogueFile(temporary); !created) {
-        // Told by the file asked for, not by the temporary file beside it.
-        *error = QString(created.message())
-                     .replace(QDir::toNativeSeparators(temporary), QDir::toNativeSeparators(target.absoluteFilePath()));
+        *error = toldOfTarget(created, temporary, destination).message();
         return false;
     }
     sqlite3 *db = nullptr;
