@@ -19,8 +19,80 @@ namespace {
 constexpr int rowSlice = 2000;
 constexpr int keySlice = 50000;
 
-// The format of the server catalogue this program writes and reads.
+// The format of the server catalogue this program writes and reads. The trigram postings
+// are no part of it: older versions read and write a catalogue that has them (the triggers
+// keep them current whoever writes), and one opened without them gets them.
 constexpr int serverFormat = 1;
+
+// The trigram postings: one row per run of three characters and slice of 1024 keys, with
+// the keys of the products whose folded name holds the run. A search reads a few hundred
+// short rows instead of visiting every product that matches.
+QByteArray postingsSql()
+{
+    return "CREATE TABLE syohin_gram (gram text COLLATE \"C\" NOT NULL, chunk bigint NOT NULL, "
+           "ids bigint[] NOT NULL, PRIMARY KEY (gram, chunk));\n"
+           "INSERT INTO syohin_gram SELECT g, syohin_id >> 10, array_agg(DISTINCT syohin_id) FROM "
+           "(SELECT syohin_id, substr(syohin_mei_fold, i, 3) AS g FROM syohin, "
+           "generate_series(1, length(syohin_mei_fold) - 2) AS i) AS grams GROUP BY 1, 2;\n"
+           // A changed name leaves the postings of its old runs and joins those of its new
+           // ones. Rows are locked in the order of their runs, so that two programs changing
+           // names at once never wait for each other in a circle.
+           "CREATE OR REPLACE FUNCTION merchalog_syohin_gram() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+           "DECLARE\n"
+           "  old_fold text COLLATE \"C\";\n"
+           "  new_fold text COLLATE \"C\";\n"
+           "  old_id bigint;\n"
+           "  new_id bigint;\n"
+           "  g text COLLATE \"C\";\n"
+           "  was boolean;\n"
+           "  now boolean;\n"
+           "BEGIN\n"
+           "  IF TG_OP <> 'INSERT' THEN\n"
+           "    old_fold := OLD.syohin_mei_fold;\n"
+           "    old_id := OLD.syohin_id;\n"
+           "  END IF;\n"
+           "  IF TG_OP <> 'DELETE' THEN\n"
+           "    new_fold := NEW.syohin_mei_fold;\n"
+           "    new_id := NEW.syohin_id;\n"
+           "  END IF;\n"
+           "  IF old_id = new_id AND old_fold IS NOT DISTINCT FROM new_fold THEN\n"
+           "    RETURN NULL;\n"
+           "  END IF;\n"
+           "  FOR g, was, now IN\n"
+           "    SELECT t.gram, bool_or(t.old), bool_or(NOT t.old) FROM (\n"
+           "      SELECT substr(old_fold, i, 3), true FROM generate_series(1, length(old_fold) - 2) AS i\n"
+           "      UNION ALL\n"
+           "      SELECT substr(new_fold, i, 3), false FROM generate_series(1, length(new_fold) - 2) AS i\n"
+           "    ) AS t(gram, old) GROUP BY 1 ORDER BY 1\n"
+           "  LOOP\n"
+           "    IF was AND now AND old_id = new_id THEN\n"
+           "      CONTINUE;\n"
+           "    END IF;\n"
+           "    IF was THEN\n"
+           "      UPDATE syohin_gram SET ids = array_remove(ids, old_id) WHERE gram = g AND chunk = old_id >> 10;\n"
+           "      DELETE FROM syohin_gram WHERE gram = g AND chunk = old_id >> 10 AND cardinality(ids) = 0;\n"
+           "    END IF;\n"
+           "    IF now THEN\n"
+           "      INSERT INTO syohin_gram AS p VALUES (g, new_id >> 10, ARRAY[new_id])\n"
+           "        ON CONFLICT (gram, chunk) DO UPDATE SET ids = p.ids || new_id WHERE NOT p.ids @> ARRAY[new_id];\n"
+           "    END IF;\n"
+           "  END LOOP;\n"
+           "  RETURN NULL;\n"
+           "END $$;\n"
+           "CREATE OR REPLACE FUNCTION merchalog_syohin_gram_truncate() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+           "BEGIN TRUNCATE syohin_gram; RETURN NULL; END $$;\n"
+           "CREATE TRIGGER syohin_gram_rows AFTER INSERT OR DELETE OR UPDATE OF syohin_id, syohin_mei_fold ON syohin\n"
+           "  FOR EACH ROW EXECUTE FUNCTION merchalog_syohin_gram();\n"
+           "CREATE TRIGGER syohin_gram_truncate AFTER TRUNCATE ON syohin\n"
+           "  FOR EACH STATEMENT EXECUTE FUNCTION merchalog_syohin_gram_truncate();\n"
+           "ANALYZE syohin_gram;\n";
+}
+
+// Whether the postings are there and kept: both triggers are gone when an older version
+// replaced the catalogue, which leaves its postings behind unkept.
+constexpr const char *postingsKept =
+    "SELECT to_regclass('syohin_gram') IS NOT NULL AND (SELECT count(*) FROM pg_trigger WHERE tgrelid = "
+    "'syohin'::regclass AND tgname IN ('syohin_gram_rows', 'syohin_gram_truncate')) = 2";
 
 template<std::size_t N>
 TableInfo makeTable(QLatin1StringView name, const std::array<FieldDef, N> &fields)
@@ -205,7 +277,34 @@ std::unique_ptr<Catalogue> Catalogue::open(const QString &address, QString *erro
             *error = u"サーバーのカタログは新しい版のプログラムで作られたため開けません: %1"_s.arg(shown);
         return nullptr;
     }
-    return std::make_unique<Catalogue>(std::move(session));
+    auto catalogue = std::make_unique<Catalogue>(std::move(session));
+    catalogue->m_postings = catalogue->addPostings();
+    return catalogue;
+}
+
+bool Catalogue::addPostings()
+{
+    const auto kept = [this] {
+        const Result result = m_session->exec(postingsKept);
+        return result.ok() && result.rows() == 1 && result.bytes(0, 0) == "t";
+    };
+    if (kept())
+        return true;
+    // Made in one transaction while no one writes products: a second program opening the
+    // catalogue meanwhile waits for the lock and then finds them made. Without the right to
+    // change the tables the catalogue is read as it is.
+    bool ok = m_session->command("BEGIN") && m_session->command("LOCK TABLE syohin IN SHARE ROW EXCLUSIVE MODE");
+    if (ok && !kept()) {
+        ok = m_session->script("DROP TRIGGER IF EXISTS syohin_gram_rows ON syohin;\n"
+                               "DROP TRIGGER IF EXISTS syohin_gram_truncate ON syohin;\n"
+                               "DROP TABLE IF EXISTS syohin_gram;\n"
+                               + postingsSql());
+    }
+    if (ok && m_session->command("COMMIT"))
+        return true;
+    if (!m_session->connectionLost())
+        m_session->command("ROLLBACK");
+    return false;
 }
 
 std::optional<Query> Catalogue::compile(const Statement &statement, const TableInfo &table, QString *error)
@@ -284,6 +383,36 @@ std::optional<Query> Catalogue::compile(const Statement &statement, const TableI
                 || QString::compare(condition.field, Field::syohin_JAN, Qt::CaseInsensitive) == 0);
     }
     query.onSearchTable = byName && narrow;
+
+    // A name holding a run of three characters, the JAN differing from numbers: the postings
+    // of that run minus the products whose JAN is one of those numbers or empty.
+    if (table.name == Table::syohin) {
+        QByteArray gram;
+        std::vector<QByteArray> janNotEqual;
+        bool postings = true;
+        for (const Condition &condition : statement.conditions) {
+            const auto *text = std::get_if<QString>(&condition.value);
+            const auto *number = std::get_if<Currency>(&condition.value);
+            if (text && gram.isEmpty() && condition.op == Operator::Like
+                && QString::compare(condition.field, Field::syohin_mei, Qt::CaseInsensitive) == 0) {
+                const auto compiled = LikePattern::compile(QString::fromUtf8(text->toUtf8()));
+                const QString run = compiled ? compiled->containedRun() : QString();
+                if (run.toUcs4().size() == 3) {
+                    gram = run.toUtf8();
+                    continue;
+                }
+            } else if (number && condition.op == Operator::NotEqual
+                       && QString::compare(condition.field, Field::syohin_JAN, Qt::CaseInsensitive) == 0) {
+                janNotEqual.push_back(number->toPlainText().toLatin1());
+                continue;
+            }
+            postings = false;
+        }
+        if (postings && !gram.isEmpty()) {
+            query.gram = gram;
+            query.janNotEqual = std::move(janNotEqual);
+        }
+    }
     return query;
 }
 
@@ -296,14 +425,39 @@ bool Catalogue::fail()
 bool Catalogue::selectKeys(const TableInfo &table, const Query &query, std::vector<std::int64_t> *keys)
 {
     m_error.clear();
-    QByteArray sql = "DECLARE merchalog_keys NO SCROLL CURSOR FOR SELECT " + serverName(table.key) + " FROM "
-        + (query.onSearchTable ? QByteArray("syohin_search") : serverName(table.name));
-    if (!query.where.isEmpty())
-        sql += " WHERE " + query.where;
-    sql += " ORDER BY " + serverName(table.key);
     if (!m_session->command("BEGIN READ ONLY"))
         return fail();
-    bool ok = m_session->command(sql, query.parameters);
+    // The postings are read only while their triggers are there to keep them.
+    bool byPostings = false;
+    if (m_postings && !query.gram.isEmpty()) {
+        const Result kept = m_session->exec(postingsKept);
+        byPostings = kept.ok() && kept.rows() == 1 && kept.bytes(0, 0) == "t";
+    }
+    // Keys come in the order the server finds them and are sorted here: the server would
+    // sort them the same way, after reading them all, before sending the first.
+    QByteArray sql = "DECLARE merchalog_keys NO SCROLL CURSOR FOR ";
+    std::vector<Parameter> parameters;
+    if (byPostings) {
+        parameters.emplace_back(query.gram);
+        sql += "SELECT k FROM (SELECT unnest(ids) AS k FROM syohin_gram WHERE gram = $1) AS p";
+        if (!query.janNotEqual.empty()) {
+            QByteArray unequal;
+            for (const QByteArray &jan : query.janNotEqual) {
+                parameters.emplace_back(jan);
+                unequal += "s.syohin_jan = " + placeholder(parameters.size(), "numeric") + " OR ";
+            }
+            sql += " WHERE NOT EXISTS (SELECT FROM syohin AS s WHERE s.syohin_id = p.k AND (" + unequal
+                + "s.syohin_jan IS NULL))";
+        }
+    } else {
+        parameters = query.parameters;
+        sql += "SELECT " + serverName(table.key) + " FROM "
+            + (query.onSearchTable ? QByteArray("syohin_search") : serverName(table.name));
+        if (!query.where.isEmpty())
+            sql += " WHERE " + query.where;
+    }
+    const std::size_t first = keys->size();
+    bool ok = m_session->command(sql, parameters);
     const QByteArray fetch = "FETCH FORWARD " + QByteArray::number(keySlice) + " FROM merchalog_keys";
     while (ok) {
         const Result slice = m_session->exec(fetch);
@@ -321,6 +475,11 @@ bool Catalogue::selectKeys(const TableInfo &table, const Query &query, std::vect
             m_session->command("ROLLBACK");
         return false;
     }
+    const auto begin = keys->begin() + std::ptrdiff_t(first);
+    if (!std::is_sorted(begin, keys->end()))
+        std::sort(begin, keys->end());
+    if (byPostings)
+        keys->erase(std::unique(begin, keys->end()), keys->end());
     return true;
 }
 
@@ -485,7 +644,8 @@ WriteResult Catalogue::change(const TableInfo &table, std::int64_t key, const QB
 std::optional<bool> holdsCatalogue(Session &session)
 {
     const Result result = session.exec("SELECT to_regclass('syohin') IS NOT NULL OR to_regclass('torihiki') IS NOT NULL "
-                                       "OR to_regclass('syohin_search') IS NOT NULL OR to_regclass('merchalog_catalogue') IS NOT NULL");
+                                       "OR to_regclass('syohin_search') IS NOT NULL OR to_regclass('syohin_gram') IS NOT NULL "
+                                       "OR to_regclass('merchalog_catalogue') IS NOT NULL");
     if (!result.ok() || result.rows() != 1)
         return std::nullopt;
     return result.bytes(0, 0) == "t";
@@ -495,8 +655,9 @@ QByteArray createTablesSql(bool replace)
 {
     QByteArray sql = "CREATE EXTENSION IF NOT EXISTS pg_trgm;\n";
     if (replace) {
-        sql += "DROP TABLE IF EXISTS syohin_search, syohin, torihiki, merchalog_catalogue;\n"
-               "DROP FUNCTION IF EXISTS merchalog_syohin_search(), merchalog_syohin_search_truncate();\n";
+        sql += "DROP TABLE IF EXISTS syohin_search, syohin_gram, syohin, torihiki, merchalog_catalogue;\n"
+               "DROP FUNCTION IF EXISTS merchalog_syohin_search(), merchalog_syohin_search_truncate(), "
+               "merchalog_syohin_gram(), merchalog_syohin_gram_truncate();\n";
     }
     for (const TableInfo &table : tables()) {
         sql += "CREATE TABLE " + serverName(table.name) + " (";
@@ -553,7 +714,7 @@ QByteArray createIndexesSql()
             + "), 0) + 1, false) FROM " + name + ";\n";
     }
     sql += "ANALYZE syohin;\nANALYZE syohin_search;\nANALYZE torihiki;\n";
-    return sql;
+    return sql + postingsSql();
 }
 
 } // namespace Merchalog::Server
