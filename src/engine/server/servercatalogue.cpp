@@ -25,27 +25,28 @@ constexpr int keySlice = 50000;
 constexpr int serverFormat = 1;
 
 // The trigram postings: one row per run of three characters and slice of 1024 keys, with
-// the keys of the products whose folded name holds the run. A search reads a few hundred
-// short rows instead of visiting every product that matches.
+// the keys of the products whose folded name holds the run, made whole when the catalogue is
+// made or brought up to date. A search reads a few hundred short rows instead of visiting
+// every product that matches. Changes after that go to syohin_gram_delta, one row per run and
+// key saying whether the product now holds the run, which overrides the slices: a row of its
+// own per change, so that many changes in one transaction stay as cheap as the first.
 QByteArray postingsSql()
 {
     return "CREATE TABLE syohin_gram (gram text COLLATE \"C\" NOT NULL, chunk bigint NOT NULL, "
            "ids bigint[] NOT NULL, PRIMARY KEY (gram, chunk));\n"
+           "CREATE TABLE syohin_gram_delta (gram text COLLATE \"C\" NOT NULL, id bigint NOT NULL, "
+           "present boolean NOT NULL, PRIMARY KEY (gram, id));\n"
            "INSERT INTO syohin_gram SELECT g, syohin_id >> 10, array_agg(DISTINCT syohin_id) FROM "
            "(SELECT syohin_id, substr(syohin_mei_fold, i, 3) AS g FROM syohin, "
            "generate_series(1, length(syohin_mei_fold) - 2) AS i) AS grams GROUP BY 1, 2;\n"
-           // A changed name leaves the postings of its old runs and joins those of its new
-           // ones. Rows are locked in the order of their runs, so that two programs changing
-           // names at once never wait for each other in a circle.
+           // A changed name leaves the runs it no longer holds and joins its new ones; runs
+           // it holds before and after stay as they are.
            "CREATE OR REPLACE FUNCTION merchalog_syohin_gram() RETURNS trigger LANGUAGE plpgsql AS $$\n"
            "DECLARE\n"
            "  old_fold text COLLATE \"C\";\n"
            "  new_fold text COLLATE \"C\";\n"
            "  old_id bigint;\n"
            "  new_id bigint;\n"
-           "  g text COLLATE \"C\";\n"
-           "  was boolean;\n"
-           "  now boolean;\n"
            "BEGIN\n"
            "  IF TG_OP <> 'INSERT' THEN\n"
            "    old_fold := OLD.syohin_mei_fold;\n"
@@ -58,29 +59,17 @@ QByteArray postingsSql()
            "  IF old_id = new_id AND old_fold IS NOT DISTINCT FROM new_fold THEN\n"
            "    RETURN NULL;\n"
            "  END IF;\n"
-           "  FOR g, was, now IN\n"
-           "    SELECT t.gram, bool_or(t.old), bool_or(NOT t.old) FROM (\n"
-           "      SELECT substr(old_fold, i, 3), true FROM generate_series(1, length(old_fold) - 2) AS i\n"
+           "  INSERT INTO syohin_gram_delta AS d\n"
+           "    SELECT t.gram, t.id, bool_or(t.present) FROM (\n"
+           "      SELECT substr(old_fold, i, 3), old_id, false FROM generate_series(1, length(old_fold) - 2) AS i\n"
            "      UNION ALL\n"
-           "      SELECT substr(new_fold, i, 3), false FROM generate_series(1, length(new_fold) - 2) AS i\n"
-           "    ) AS t(gram, old) GROUP BY 1 ORDER BY 1\n"
-           "  LOOP\n"
-           "    IF was AND now AND old_id = new_id THEN\n"
-           "      CONTINUE;\n"
-           "    END IF;\n"
-           "    IF was THEN\n"
-           "      UPDATE syohin_gram SET ids = array_remove(ids, old_id) WHERE gram = g AND chunk = old_id >> 10;\n"
-           "      DELETE FROM syohin_gram WHERE gram = g AND chunk = old_id >> 10 AND cardinality(ids) = 0;\n"
-           "    END IF;\n"
-           "    IF now THEN\n"
-           "      INSERT INTO syohin_gram AS p VALUES (g, new_id >> 10, ARRAY[new_id])\n"
-           "        ON CONFLICT (gram, chunk) DO UPDATE SET ids = p.ids || new_id WHERE NOT p.ids @> ARRAY[new_id];\n"
-           "    END IF;\n"
-           "  END LOOP;\n"
+           "      SELECT substr(new_fold, i, 3), new_id, true FROM generate_series(1, length(new_fold) - 2) AS i\n"
+           "    ) AS t(gram, id, present) GROUP BY 1, 2 HAVING count(DISTINCT t.present) = 1\n"
+           "    ON CONFLICT (gram, id) DO UPDATE SET present = EXCLUDED.present;\n"
            "  RETURN NULL;\n"
            "END $$;\n"
            "CREATE OR REPLACE FUNCTION merchalog_syohin_gram_truncate() RETURNS trigger LANGUAGE plpgsql AS $$\n"
-           "BEGIN TRUNCATE syohin_gram; RETURN NULL; END $$;\n"
+           "BEGIN TRUNCATE syohin_gram, syohin_gram_delta; RETURN NULL; END $$;\n"
            "CREATE TRIGGER syohin_gram_rows AFTER INSERT OR DELETE OR UPDATE OF syohin_id, syohin_mei_fold ON syohin\n"
            "  FOR EACH ROW EXECUTE FUNCTION merchalog_syohin_gram();\n"
            "CREATE TRIGGER syohin_gram_truncate AFTER TRUNCATE ON syohin\n"
@@ -91,8 +80,8 @@ QByteArray postingsSql()
 // Whether the postings are there and kept: both triggers are gone when an older version
 // replaced the catalogue, which leaves its postings behind unkept.
 constexpr const char *postingsKept =
-    "SELECT to_regclass('syohin_gram') IS NOT NULL AND (SELECT count(*) FROM pg_trigger WHERE tgrelid = "
-    "'syohin'::regclass AND tgname IN ('syohin_gram_rows', 'syohin_gram_truncate')) = 2";
+    "SELECT to_regclass('syohin_gram') IS NOT NULL AND to_regclass('syohin_gram_delta') IS NOT NULL AND "
+    "(SELECT count(*) FROM pg_trigger WHERE tgrelid = 'syohin'::regclass AND tgname IN ('syohin_gram_rows', 'syohin_gram_truncate')) = 2";
 
 template<std::size_t N>
 TableInfo makeTable(QLatin1StringView name, const std::array<FieldDef, N> &fields)
@@ -297,7 +286,7 @@ bool Catalogue::addPostings()
     if (ok && !kept()) {
         ok = m_session->script("DROP TRIGGER IF EXISTS syohin_gram_rows ON syohin;\n"
                                "DROP TRIGGER IF EXISTS syohin_gram_truncate ON syohin;\n"
-                               "DROP TABLE IF EXISTS syohin_gram;\n"
+                               "DROP TABLE IF EXISTS syohin_gram, syohin_gram_delta;\n"
                                + postingsSql());
     }
     if (ok && m_session->command("COMMIT"))
@@ -439,7 +428,9 @@ bool Catalogue::selectKeys(const TableInfo &table, const Query &query, std::vect
     std::vector<Parameter> parameters;
     if (byPostings) {
         parameters.emplace_back(query.gram);
-        sql += "SELECT k FROM (SELECT unnest(ids) AS k FROM syohin_gram WHERE gram = $1) AS p";
+        sql += "SELECT k FROM (SELECT b.k FROM (SELECT unnest(ids) AS k FROM syohin_gram WHERE gram = $1) AS b "
+               "WHERE NOT EXISTS (SELECT FROM syohin_gram_delta AS d WHERE d.gram = $1 AND d.id = b.k) "
+               "UNION ALL SELECT id FROM syohin_gram_delta WHERE gram = $1 AND present) AS p";
         if (!query.janNotEqual.empty()) {
             QByteArray unequal;
             for (const QByteArray &jan : query.janNotEqual) {
@@ -645,6 +636,7 @@ std::optional<bool> holdsCatalogue(Session &session)
 {
     const Result result = session.exec("SELECT to_regclass('syohin') IS NOT NULL OR to_regclass('torihiki') IS NOT NULL "
                                        "OR to_regclass('syohin_search') IS NOT NULL OR to_regclass('syohin_gram') IS NOT NULL "
+                                       "OR to_regclass('syohin_gram_delta') IS NOT NULL "
                                        "OR to_regclass('merchalog_catalogue') IS NOT NULL");
     if (!result.ok() || result.rows() != 1)
         return std::nullopt;
@@ -655,7 +647,7 @@ QByteArray createTablesSql(bool replace)
 {
     QByteArray sql = "CREATE EXTENSION IF NOT EXISTS pg_trgm;\n";
     if (replace) {
-        sql += "DROP TABLE IF EXISTS syohin_search, syohin_gram, syohin, torihiki, merchalog_catalogue;\n"
+        sql += "DROP TABLE IF EXISTS syohin_search, syohin_gram, syohin_gram_delta, syohin, torihiki, merchalog_catalogue;\n"
                "DROP FUNCTION IF EXISTS merchalog_syohin_search(), merchalog_syohin_search_truncate(), "
                "merchalog_syohin_gram(), merchalog_syohin_gram_truncate();\n";
     }
