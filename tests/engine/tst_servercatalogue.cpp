@@ -279,30 +279,41 @@ void tst_ServerCatalogue::randomPatterns()
 
 void tst_ServerCatalogue::olderServerCatalogue_data()
 {
-    QTest::addColumn<QByteArray>("older"); // run on a copy of the seed catalogue
-    QTest::addColumn<bool>("open");        // while a program has it open
+    QTest::addColumn<QByteArray>("encoding"); // of the database; empty: the server's own
+    QTest::addColumn<QByteArray>("older");    // run on a copy of the seed catalogue
+    QTest::addColumn<bool>("open");           // while a program has it open
     QTest::addColumn<QString>("user");
     QTest::addColumn<bool>("postings"); // kept after the user opened it
 
     const QByteArray noTriggers = "DROP TRIGGER syohin_gram_rows ON syohin; DROP TRIGGER syohin_gram_truncate ON syohin;";
     QTest::newRow("made before the postings")
-        << noTriggers + "DROP TABLE syohin_gram, syohin_gram_delta; DROP FUNCTION merchalog_syohin_gram(), merchalog_syohin_gram_truncate();"
+        << QByteArray() << noTriggers + "DROP TABLE syohin_gram, syohin_gram_delta; DROP FUNCTION merchalog_syohin_gram(), merchalog_syohin_gram_truncate();"
         << false << u"postgres"_s << true;
     QTest::newRow("postings left behind unkept by an older copy")
-        << noTriggers + "DELETE FROM syohin WHERE syohin_mei_fold LIKE '%コーラ%' AND syohin_id > 3;" << true
+        << QByteArray() << noTriggers + "DELETE FROM syohin WHERE syohin_mei_fold LIKE '%コーラ%' AND syohin_id > 3;" << true
         << u"postgres"_s << true;
     QTest::newRow("no right to add them, read as it is")
-        << noTriggers + "DROP TABLE syohin_gram, syohin_gram_delta; GRANT SELECT ON ALL TABLES IN SCHEMA public TO merchalog_pw;" << false
+        << QByteArray() << noTriggers + "DROP TABLE syohin_gram, syohin_gram_delta; GRANT SELECT ON ALL TABLES IN SCHEMA public TO merchalog_pw;" << false
         << u"merchalog_pw"_s << false;
+    QTest::newRow("names in bytes, read as they are") << QByteArray("SQL_ASCII") << QByteArray("SELECT 1;") << false
+                                                      << u"postgres"_s << false;
 }
 
 void tst_ServerCatalogue::olderServerCatalogue()
 {
+    QFETCH(QByteArray, encoding);
     QFETCH(QByteArray, older);
     QFETCH(bool, open);
     QFETCH(QString, user);
     QFETCH(bool, postings);
-    const QString address = Test::makeDatabase();
+    QString address = encoding.isEmpty() ? Test::makeDatabase() : QString();
+    if (!encoding.isEmpty()) {
+        const QByteArray name = "t_" + encoding.toLower() + QByteArray::number(QRandomGenerator::global()->generate());
+        auto server = Server::Session::connect(Test::serverAddress(u"postgres"_s));
+        QVERIFY(server && server->command("CREATE DATABASE " + name + " ENCODING '" + encoding
+                                          + "' TEMPLATE template0 LC_COLLATE 'C' LC_CTYPE 'C'"));
+        address = Test::serverAddress(QString::fromLatin1(name));
+    }
     QVERIFY(Server::copyCatalogue(m_file, address, false, nullptr, nullptr));
     const QString opened = Test::serverAddress(address.section(u'/', -1), user);
     qputenv("PGPASSWORD", "secret-pw");

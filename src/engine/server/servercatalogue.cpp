@@ -79,8 +79,10 @@ QByteArray postingsSql()
 
 // Whether the postings are there and kept: both triggers are gone when an older version
 // replaced the catalogue, which leaves its postings behind unkept.
+// Runs are counted in characters, which a database in SQL_ASCII does not know: its names
+// are read as they are.
 constexpr const char *postingsKept =
-    "SELECT to_regclass('syohin_gram') IS NOT NULL AND to_regclass('syohin_gram_delta') IS NOT NULL AND "
+    "SELECT current_setting('server_encoding') <> 'SQL_ASCII' AND to_regclass('syohin_gram') IS NOT NULL AND to_regclass('syohin_gram_delta') IS NOT NULL AND "
     "(SELECT count(*) FROM pg_trigger WHERE tgrelid = 'syohin'::regclass AND tgname IN ('syohin_gram_rows', 'syohin_gram_truncate')) = 2";
 
 template<std::size_t N>
@@ -279,10 +281,15 @@ bool Catalogue::addPostings()
     };
     if (kept())
         return true;
+    const Result encoding = m_session->exec("SHOW server_encoding");
+    if (!encoding.ok() || encoding.rows() != 1 || encoding.bytes(0, 0) == "SQL_ASCII")
+        return false;
     // Made in one transaction while no one writes products: a second program opening the
     // catalogue meanwhile waits for the lock and then finds them made. Without the right to
-    // change the tables the catalogue is read as it is.
-    bool ok = m_session->command("BEGIN") && m_session->command("LOCK TABLE syohin IN SHARE ROW EXCLUSIVE MODE");
+    // change the tables, or when another program holds the products too long, the catalogue
+    // is read as it is.
+    bool ok = m_session->command("BEGIN") && m_session->command("SET LOCAL lock_timeout = '30s'")
+        && m_session->command("LOCK TABLE syohin IN SHARE ROW EXCLUSIVE MODE");
     if (ok && !kept()) {
         ok = m_session->script("DROP TRIGGER IF EXISTS syohin_gram_rows ON syohin;\n"
                                "DROP TRIGGER IF EXISTS syohin_gram_truncate ON syohin;\n"
