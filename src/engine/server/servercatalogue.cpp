@@ -428,6 +428,11 @@ bool Catalogue::selectKeys(const TableInfo &table, const Query &query, std::vect
     if (m_postings && !query.gram.isEmpty()) {
         const Result kept = m_session->exec(postingsKept);
         byPostings = kept.ok() && kept.rows() == 1 && kept.bytes(0, 0) == "t";
+        // The products left out (JAN empty or unequal) and the changed postings are usually
+        // few, which tempts the planner into comparing every key with every one of them:
+        // costly when statistics lag behind thousands of them. Hash joins stay cheap.
+        if (byPostings)
+            m_session->command("SET LOCAL enable_nestloop = off");
     }
     // Keys come in the order the server finds them and are sorted here: the server would
     // sort them the same way, after reading them all, before sending the first.
