@@ -295,6 +295,10 @@ void tst_ServerCatalogue::olderServerCatalogue_data()
     QTest::newRow("no right to add them, read as it is")
         << QByteArray() << noTriggers + "DROP TABLE syohin_gram, syohin_gram_delta; GRANT SELECT ON ALL TABLES IN SCHEMA public TO merchalog_pw;" << false
         << u"merchalog_pw"_s << false;
+    QTest::newRow("many changes since, made again")
+        << QByteArray() << QByteArray("UPDATE syohin SET syohin_mei_fold = 'コーラ ' || syohin_id || ' 名前が変わった商品';"
+                                      "ANALYZE syohin_gram_delta;")
+        << false << u"postgres"_s << true;
     QTest::newRow("names in bytes, read as they are") << QByteArray("SQL_ASCII") << QByteArray("SELECT 1;") << false
                                                       << u"postgres"_s << false;
 }
@@ -331,6 +335,7 @@ void tst_ServerCatalogue::olderServerCatalogue()
     const auto catalogue = Server::Catalogue::open(opened);
     QVERIFY(catalogue);
     QCOMPARE(catalogue->keepsPostings(), postings);
+    QVERIFY(!postings || admin->exec("SELECT count(*) FROM syohin_gram_delta").integer(0, 0) == 0);
 }
 
 void tst_ServerCatalogue::twoPrograms_data()

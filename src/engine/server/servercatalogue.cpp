@@ -30,15 +30,20 @@ constexpr int serverFormat = 1;
 // every product that matches. Changes after that go to syohin_gram_delta, one row per run and
 // key saying whether the product now holds the run, which overrides the slices: a row of its
 // own per change, so that many changes in one transaction stay as cheap as the first.
+QByteArray postingsFillSql()
+{
+    return "INSERT INTO syohin_gram SELECT g, syohin_id >> 10, array_agg(DISTINCT syohin_id) FROM "
+           "(SELECT syohin_id, substr(syohin_mei_fold, i, 3) AS g FROM syohin, "
+           "generate_series(1, length(syohin_mei_fold) - 2) AS i) AS grams GROUP BY 1, 2;\n";
+}
+
 QByteArray postingsSql()
 {
     return "CREATE TABLE syohin_gram (gram text COLLATE \"C\" NOT NULL, chunk bigint NOT NULL, "
            "ids bigint[] NOT NULL, PRIMARY KEY (gram, chunk));\n"
            "CREATE TABLE syohin_gram_delta (gram text COLLATE \"C\" NOT NULL, id bigint NOT NULL, "
            "present boolean NOT NULL, PRIMARY KEY (gram, id));\n"
-           "INSERT INTO syohin_gram SELECT g, syohin_id >> 10, array_agg(DISTINCT syohin_id) FROM "
-           "(SELECT syohin_id, substr(syohin_mei_fold, i, 3) AS g FROM syohin, "
-           "generate_series(1, length(syohin_mei_fold) - 2) AS i) AS grams GROUP BY 1, 2;\n"
+        + postingsFillSql() +
            // A changed name leaves the runs it no longer holds and joins its new ones; runs
            // it holds before and after stay as they are.
            "CREATE OR REPLACE FUNCTION merchalog_syohin_gram() RETURNS trigger LANGUAGE plpgsql AS $$\n"
@@ -279,7 +284,16 @@ bool Catalogue::addPostings()
         const Result result = m_session->exec(postingsKept);
         return result.ok() && result.rows() == 1 && result.bytes(0, 0) == "t";
     };
-    if (kept())
+    // The changes since the slices were made, by the statistics, against the products: many
+    // more (a large import) and the slices are made again.
+    const auto fresh = [this] {
+        const Result result = m_session->exec(
+            "SELECT (SELECT reltuples FROM pg_class WHERE oid = 'syohin_gram_delta'::regclass) "
+            "<= 2 * greatest((SELECT reltuples FROM pg_class WHERE oid = 'syohin'::regclass), 1000)");
+        return !result.ok() || result.rows() != 1 || result.bytes(0, 0) != "f";
+    };
+    const bool wasKept = kept();
+    if (wasKept && fresh())
         return true;
     const Result encoding = m_session->exec("SHOW server_encoding");
     if (!encoding.ok() || encoding.rows() != 1 || encoding.bytes(0, 0) == "SQL_ASCII")
@@ -287,20 +301,24 @@ bool Catalogue::addPostings()
     // Made in one transaction while no one writes products: a second program opening the
     // catalogue meanwhile waits for the lock and then finds them made. Without the right to
     // change the tables, or when another program holds the products too long, the catalogue
-    // is read as it is.
-    bool ok = m_session->command("BEGIN") && m_session->command("SET LOCAL lock_timeout = '30s'")
+    // is read as it is (with the postings it has, if they are kept).
+    bool ok = m_session->command("BEGIN")
+        && m_session->command(wasKept ? "SET LOCAL lock_timeout = '2s'" : "SET LOCAL lock_timeout = '30s'")
         && m_session->command("LOCK TABLE syohin IN SHARE ROW EXCLUSIVE MODE");
     if (ok && !kept()) {
         ok = m_session->script("DROP TRIGGER IF EXISTS syohin_gram_rows ON syohin;\n"
                                "DROP TRIGGER IF EXISTS syohin_gram_truncate ON syohin;\n"
                                "DROP TABLE IF EXISTS syohin_gram, syohin_gram_delta;\n"
                                + postingsSql());
+    } else if (ok && !fresh()) {
+        ok = m_session->script("TRUNCATE syohin_gram, syohin_gram_delta;\n" + postingsFillSql()
+                               + "ANALYZE syohin_gram;\nANALYZE syohin_gram_delta;\n");
     }
     if (ok && m_session->command("COMMIT"))
         return true;
     if (!m_session->connectionLost())
         m_session->command("ROLLBACK");
-    return false;
+    return wasKept;
 }
 
 std::optional<Query> Catalogue::compile(const Statement &statement, const TableInfo &table, QString *error)
