@@ -87,6 +87,8 @@ private Q_SLOTS:
     void sameRows_data();
     void sameRows();
     void randomPatterns();
+    void olderServerCatalogue_data();
+    void olderServerCatalogue();
     // Leaves the file and the server different: after the comparisons.
     void twoPrograms_data();
     void twoPrograms();
@@ -108,6 +110,8 @@ private:
     {
         if (kind == u"file")
             return m_file;
+        if (Server::isAddress(kind))
+            return kind;
         return other ? m_server + u"?application_name=other"_s : m_server;
     }
 
@@ -224,6 +228,41 @@ void tst_ServerCatalogue::sameRows()
 
 void tst_ServerCatalogue::randomPatterns()
 {
+    // The same edits on both, so that the server's name postings are also the ones its
+    // triggers keep: a name gained, changed, lost, and products without or with a reserved JAN.
+    for (const QString &kind : {u"file"_s, u"server"_s}) {
+        RecordSource source;
+        source.setDatabaseName(catalogue(kind));
+        const auto named = [&](const QString &name) {
+            source.setRecordSource(u"select * from syohin where syohin_mei = "_s + quoteTextLiteral(name));
+            return source.refresh().ok() && source.recordCount() == 1;
+        };
+        QVERIFY(named(u"サクラ コーラ 500ml"_s) && source.setText(Field::syohin_mei, u"サクラ ソーダ"_s) && source.update());
+        QVERIFY(named(u"50%引き"_s) && source.setText(Field::syohin_mei, u"ｺｰﾗ 50%引き"_s) && source.update());
+        QVERIFY(named(u"ｺｰﾗ 50%引き"_s) && source.setText(Field::syohin_mei, u"50%引き ｺｰ"_s) && source.update());
+        QVERIFY(named(u"こーら"_s) && source.deleteCurrent());
+        QVERIFY(source.openTable(Table::syohin));
+        QVERIFY(source.addNew() && source.setText(Field::syohin_mei, u"ペプシ コーラ 😀z"_s) && source.update());
+        QVERIFY(source.addNew() && source.setText(Field::syohin_mei, u"コーラ 予約"_s)
+                && source.setText(Field::syohin_JAN, u"-99"_s) && source.update());
+    }
+    const auto same = [&](const QString &pattern, bool listed) {
+        const QString statement = (listed ? SqlText::allProducts + u" and syohin_mei like "_s
+                                          : u"select * from syohin where syohin_mei like "_s)
+            + quoteTextLiteral(pattern);
+        const auto file = keys(u"file"_s, statement);
+        return std::pair(keys(u"server"_s, statement) == file, !file.empty());
+    };
+    // Runs of three characters as stored (folded, signs of LIKE, a character beyond 16 bits,
+    // voiced kana that fold into one), and runs the postings cannot answer alone.
+    for (const QString &pattern : {u"*コーラ*"_s, u"*ｻｸﾗ*"_s, u"*ソーダ*"_s, u"*0%引*"_s, u"*a_b*"_s, u"*:\\d*"_s,
+                                   u"*ｶﾞｲｺ*"_s, u"*😀z*"_s, u"* 😀z*"_s, u"*ｰﾗ*"_s, u"*ｰﾗ ｾﾞ*"_s, u"*ｺｰ?*"_s}) {
+        for (const bool listed : {true, false}) {
+            const auto [equal, selects] = same(pattern, listed);
+            QVERIFY2(equal && (selects || listed), qPrintable(pattern));
+        }
+    }
+
     QRandomGenerator random(7);
     int selecting = 0;
     for (int i = 0; i < 300; ++i) {
@@ -233,12 +272,72 @@ void tst_ServerCatalogue::randomPatterns()
             pattern = u'*' + pattern + u'*';
         if (!LikePattern::compile(pattern))
             continue;
-        const QString statement = u"select * from syohin where syohin_mei like "_s + quoteTextLiteral(pattern);
-        const auto file = keys(u"file"_s, statement);
-        selecting += file.empty() ? 0 : 1;
-        QVERIFY2(keys(u"server"_s, statement) == file, qPrintable(pattern));
+        const auto [equal, selects] = same(pattern, i % 3 == 0);
+        selecting += selects ? 1 : 0;
+        QVERIFY2(equal, qPrintable(pattern));
     }
     QVERIFY(selecting > 30);
+}
+
+void tst_ServerCatalogue::olderServerCatalogue_data()
+{
+    QTest::addColumn<QByteArray>("encoding"); // of the database; empty: the server's own
+    QTest::addColumn<QByteArray>("older");    // run on a copy of the seed catalogue
+    QTest::addColumn<bool>("open");           // while a program has it open
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<bool>("postings"); // kept after the user opened it
+
+    const QByteArray noTriggers = "DROP TRIGGER syohin_gram_rows ON syohin; DROP TRIGGER syohin_gram_truncate ON syohin;";
+    QTest::newRow("made before the postings")
+        << QByteArray() << noTriggers + "DROP TABLE syohin_gram, syohin_gram_delta; DROP FUNCTION merchalog_syohin_gram(), merchalog_syohin_gram_truncate();"
+        << false << u"postgres"_s << true;
+    QTest::newRow("postings left behind unkept by an older copy")
+        << QByteArray() << noTriggers + "DELETE FROM syohin WHERE syohin_mei_fold LIKE '%コーラ%' AND syohin_id > 3;" << true
+        << u"postgres"_s << true;
+    QTest::newRow("no right to add them, read as it is")
+        << QByteArray() << noTriggers + "DROP TABLE syohin_gram, syohin_gram_delta; GRANT SELECT ON ALL TABLES IN SCHEMA public TO merchalog_pw;" << false
+        << u"merchalog_pw"_s << false;
+    QTest::newRow("many changes since, made again")
+        << QByteArray() << QByteArray("UPDATE syohin SET syohin_mei_fold = 'コーラ ' || syohin_id || ' 名前が変わった商品';"
+                                      "ANALYZE syohin_gram_delta;")
+        << false << u"postgres"_s << true;
+    QTest::newRow("names in bytes, read as they are") << QByteArray("SQL_ASCII") << QByteArray("SELECT 1;") << false
+                                                      << u"postgres"_s << false;
+}
+
+void tst_ServerCatalogue::olderServerCatalogue()
+{
+    QFETCH(QByteArray, encoding);
+    QFETCH(QByteArray, older);
+    QFETCH(bool, open);
+    QFETCH(QString, user);
+    QFETCH(bool, postings);
+    QString address = encoding.isEmpty() ? Test::makeDatabase() : QString();
+    if (!encoding.isEmpty()) {
+        const QByteArray name = "t_" + encoding.toLower() + QByteArray::number(QRandomGenerator::global()->generate());
+        auto server = Server::Session::connect(Test::serverAddress(u"postgres"_s));
+        QVERIFY(server && server->command("CREATE DATABASE " + name + " ENCODING '" + encoding
+                                          + "' TEMPLATE template0 LC_COLLATE 'C' LC_CTYPE 'C'"));
+        address = Test::serverAddress(QString::fromLatin1(name));
+    }
+    QVERIFY(Server::copyCatalogue(m_file, address, false, nullptr, nullptr));
+    const QString opened = Test::serverAddress(address.section(u'/', -1), user);
+    qputenv("PGPASSWORD", "secret-pw");
+    RecordSource early;
+    early.setDatabaseName(opened);
+    QVERIFY(!open || early.openTable(Table::syohin));
+    auto admin = Server::Session::connect(address);
+    QVERIFY(admin && admin->script(older));
+    // The name search gives what reading every row gives (a second pattern that selects
+    // every name keeps the search off the postings).
+    const QString byName = SqlText::allProducts + u" and syohin_mei like '*コーラ*'"_s;
+    const auto found = keys(opened, byName);
+    QVERIFY(!found.empty());
+    QCOMPARE(found, keys(opened, byName + u" and syohin_mei like '*'"_s));
+    const auto catalogue = Server::Catalogue::open(opened);
+    QVERIFY(catalogue);
+    QCOMPARE(catalogue->keepsPostings(), postings);
+    QVERIFY(!postings || admin->exec("SELECT count(*) FROM syohin_gram_delta").integer(0, 0) == 0);
 }
 
 void tst_ServerCatalogue::twoPrograms_data()

@@ -19,8 +19,76 @@ namespace {
 constexpr int rowSlice = 2000;
 constexpr int keySlice = 50000;
 
-// The format of the server catalogue this program writes and reads.
+// The format of the server catalogue this program writes and reads. The trigram postings
+// are no part of it: older versions read and write a catalogue that has them (the triggers
+// keep them current whoever writes), and one opened without them gets them.
 constexpr int serverFormat = 1;
+
+// The trigram postings: one row per run of three characters and slice of 1024 keys, with
+// the keys of the products whose folded name holds the run, made whole when the catalogue is
+// made or brought up to date. A search reads a few hundred short rows instead of visiting
+// every product that matches. Changes after that go to syohin_gram_delta, one row per run and
+// key saying whether the product now holds the run, which overrides the slices: a row of its
+// own per change, so that many changes in one transaction stay as cheap as the first.
+QByteArray postingsFillSql()
+{
+    return "INSERT INTO syohin_gram SELECT g, syohin_id >> 10, array_agg(DISTINCT syohin_id) FROM "
+           "(SELECT syohin_id, substr(syohin_mei_fold, i, 3) AS g FROM syohin, "
+           "generate_series(1, length(syohin_mei_fold) - 2) AS i) AS grams GROUP BY 1, 2;\n";
+}
+
+QByteArray postingsSql()
+{
+    return "CREATE TABLE syohin_gram (gram text COLLATE \"C\" NOT NULL, chunk bigint NOT NULL, "
+           "ids bigint[] NOT NULL, PRIMARY KEY (gram, chunk));\n"
+           "CREATE TABLE syohin_gram_delta (gram text COLLATE \"C\" NOT NULL, id bigint NOT NULL, "
+           "present boolean NOT NULL, PRIMARY KEY (gram, id));\n"
+        + postingsFillSql() +
+           // A changed name leaves the runs it no longer holds and joins its new ones; runs
+           // it holds before and after stay as they are.
+           "CREATE OR REPLACE FUNCTION merchalog_syohin_gram() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+           "DECLARE\n"
+           "  old_fold text COLLATE \"C\";\n"
+           "  new_fold text COLLATE \"C\";\n"
+           "  old_id bigint;\n"
+           "  new_id bigint;\n"
+           "BEGIN\n"
+           "  IF TG_OP <> 'INSERT' THEN\n"
+           "    old_fold := OLD.syohin_mei_fold;\n"
+           "    old_id := OLD.syohin_id;\n"
+           "  END IF;\n"
+           "  IF TG_OP <> 'DELETE' THEN\n"
+           "    new_fold := NEW.syohin_mei_fold;\n"
+           "    new_id := NEW.syohin_id;\n"
+           "  END IF;\n"
+           "  IF old_id = new_id AND old_fold IS NOT DISTINCT FROM new_fold THEN\n"
+           "    RETURN NULL;\n"
+           "  END IF;\n"
+           "  INSERT INTO syohin_gram_delta AS d\n"
+           "    SELECT t.gram, t.id, bool_or(t.present) FROM (\n"
+           "      SELECT substr(old_fold, i, 3), old_id, false FROM generate_series(1, length(old_fold) - 2) AS i\n"
+           "      UNION ALL\n"
+           "      SELECT substr(new_fold, i, 3), new_id, true FROM generate_series(1, length(new_fold) - 2) AS i\n"
+           "    ) AS t(gram, id, present) GROUP BY 1, 2 HAVING count(DISTINCT t.present) = 1\n"
+           "    ON CONFLICT (gram, id) DO UPDATE SET present = EXCLUDED.present;\n"
+           "  RETURN NULL;\n"
+           "END $$;\n"
+           "CREATE OR REPLACE FUNCTION merchalog_syohin_gram_truncate() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+           "BEGIN TRUNCATE syohin_gram, syohin_gram_delta; RETURN NULL; END $$;\n"
+           "CREATE TRIGGER syohin_gram_rows AFTER INSERT OR DELETE OR UPDATE OF syohin_id, syohin_mei_fold ON syohin\n"
+           "  FOR EACH ROW EXECUTE FUNCTION merchalog_syohin_gram();\n"
+           "CREATE TRIGGER syohin_gram_truncate AFTER TRUNCATE ON syohin\n"
+           "  FOR EACH STATEMENT EXECUTE FUNCTION merchalog_syohin_gram_truncate();\n"
+           "ANALYZE syohin_gram;\n";
+}
+
+// Whether the postings are there and kept: both triggers are gone when an older version
+// replaced the catalogue, which leaves its postings behind unkept.
+// Runs are counted in characters, which a database in SQL_ASCII does not know: its names
+// are read as they are.
+constexpr const char *postingsKept =
+    "SELECT current_setting('server_encoding') <> 'SQL_ASCII' AND to_regclass('syohin_gram') IS NOT NULL AND to_regclass('syohin_gram_delta') IS NOT NULL AND "
+    "(SELECT count(*) FROM pg_trigger WHERE tgrelid = 'syohin'::regclass AND tgname IN ('syohin_gram_rows', 'syohin_gram_truncate')) = 2";
 
 template<std::size_t N>
 TableInfo makeTable(QLatin1StringView name, const std::array<FieldDef, N> &fields)
@@ -205,7 +273,53 @@ std::unique_ptr<Catalogue> Catalogue::open(const QString &address, QString *erro
             *error = u"サーバーのカタログは新しい版のプログラムで作られたため開けません: %1"_s.arg(shown);
         return nullptr;
     }
-    return std::make_unique<Catalogue>(std::move(session));
+    auto catalogue = std::make_unique<Catalogue>(std::move(session));
+    catalogue->m_postings = catalogue->addPostings();
+    return catalogue;
+}
+
+bool Catalogue::addPostings()
+{
+    const auto kept = [this] {
+        const Result result = m_session->exec(postingsKept);
+        return result.ok() && result.rows() == 1 && result.bytes(0, 0) == "t";
+    };
+    // The changes since the slices were made, by the statistics, against the products: more
+    // rows of changes than products (a large import, about one product in thirteen changed)
+    // and the slices are made again.
+    const auto fresh = [this] {
+        const Result result = m_session->exec(
+            "SELECT (SELECT reltuples FROM pg_class WHERE oid = 'syohin_gram_delta'::regclass) "
+            "<= greatest((SELECT reltuples FROM pg_class WHERE oid = 'syohin'::regclass), 1000)");
+        return !result.ok() || result.rows() != 1 || result.bytes(0, 0) != "f";
+    };
+    const bool wasKept = kept();
+    if (wasKept && fresh())
+        return true;
+    const Result encoding = m_session->exec("SHOW server_encoding");
+    if (!encoding.ok() || encoding.rows() != 1 || encoding.bytes(0, 0) == "SQL_ASCII")
+        return false;
+    // Made in one transaction while no one writes products: a second program opening the
+    // catalogue meanwhile waits for the lock and then finds them made. Without the right to
+    // change the tables, or when another program holds the products too long, the catalogue
+    // is read as it is (with the postings it has, if they are kept).
+    bool ok = m_session->command("BEGIN")
+        && m_session->command(wasKept ? "SET LOCAL lock_timeout = '2s'" : "SET LOCAL lock_timeout = '30s'")
+        && m_session->command("LOCK TABLE syohin IN SHARE ROW EXCLUSIVE MODE");
+    if (ok && !kept()) {
+        ok = m_session->script("DROP TRIGGER IF EXISTS syohin_gram_rows ON syohin;\n"
+                               "DROP TRIGGER IF EXISTS syohin_gram_truncate ON syohin;\n"
+                               "DROP TABLE IF EXISTS syohin_gram, syohin_gram_delta;\n"
+                               + postingsSql());
+    } else if (ok && !fresh()) {
+        ok = m_session->script("TRUNCATE syohin_gram, syohin_gram_delta;\n" + postingsFillSql()
+                               + "ANALYZE syohin_gram;\nANALYZE syohin_gram_delta;\n");
+    }
+    if (ok && m_session->command("COMMIT"))
+        return true;
+    if (!m_session->connectionLost())
+        m_session->command("ROLLBACK");
+    return wasKept;
 }
 
 std::optional<Query> Catalogue::compile(const Statement &statement, const TableInfo &table, QString *error)
@@ -284,6 +398,36 @@ std::optional<Query> Catalogue::compile(const Statement &statement, const TableI
                 || QString::compare(condition.field, Field::syohin_JAN, Qt::CaseInsensitive) == 0);
     }
     query.onSearchTable = byName && narrow;
+
+    // A name holding a run of three characters, the JAN differing from numbers: the postings
+    // of that run minus the products whose JAN is one of those numbers or empty.
+    if (table.name == Table::syohin) {
+        QByteArray gram;
+        std::vector<QByteArray> janNotEqual;
+        bool postings = true;
+        for (const Condition &condition : statement.conditions) {
+            const auto *text = std::get_if<QString>(&condition.value);
+            const auto *number = std::get_if<Currency>(&condition.value);
+            if (text && gram.isEmpty() && condition.op == Operator::Like
+                && QString::compare(condition.field, Field::syohin_mei, Qt::CaseInsensitive) == 0) {
+                const auto compiled = LikePattern::compile(QString::fromUtf8(text->toUtf8()));
+                const QString run = compiled ? compiled->containedRun() : QString();
+                if (run.toUcs4().size() == 3) {
+                    gram = run.toUtf8();
+                    continue;
+                }
+            } else if (number && condition.op == Operator::NotEqual
+                       && QString::compare(condition.field, Field::syohin_JAN, Qt::CaseInsensitive) == 0) {
+                janNotEqual.push_back(number->toPlainText().toLatin1());
+                continue;
+            }
+            postings = false;
+        }
+        if (postings && !gram.isEmpty()) {
+            query.gram = gram;
+            query.janNotEqual = std::move(janNotEqual);
+        }
+    }
     return query;
 }
 
@@ -296,14 +440,46 @@ bool Catalogue::fail()
 bool Catalogue::selectKeys(const TableInfo &table, const Query &query, std::vector<std::int64_t> *keys)
 {
     m_error.clear();
-    QByteArray sql = "DECLARE merchalog_keys NO SCROLL CURSOR FOR SELECT " + serverName(table.key) + " FROM "
-        + (query.onSearchTable ? QByteArray("syohin_search") : serverName(table.name));
-    if (!query.where.isEmpty())
-        sql += " WHERE " + query.where;
-    sql += " ORDER BY " + serverName(table.key);
     if (!m_session->command("BEGIN READ ONLY"))
         return fail();
-    bool ok = m_session->command(sql, query.parameters);
+    // The postings are read only while their triggers are there to keep them.
+    bool byPostings = false;
+    if (m_postings && !query.gram.isEmpty()) {
+        const Result kept = m_session->exec(postingsKept);
+        byPostings = kept.ok() && kept.rows() == 1 && kept.bytes(0, 0) == "t";
+        // The products left out (JAN empty or unequal) and the changed postings are usually
+        // few, which tempts the planner into comparing every key with every one of them:
+        // costly when statistics lag behind thousands of them. Hash joins stay cheap.
+        if (byPostings)
+            m_session->command("SET LOCAL enable_nestloop = off");
+    }
+    // Keys come in the order the server finds them and are sorted here: the server would
+    // sort them the same way, after reading them all, before sending the first.
+    QByteArray sql = "DECLARE merchalog_keys NO SCROLL CURSOR FOR ";
+    std::vector<Parameter> parameters;
+    if (byPostings) {
+        parameters.emplace_back(query.gram);
+        sql += "SELECT k FROM (SELECT b.k FROM (SELECT unnest(ids) AS k FROM syohin_gram WHERE gram = $1) AS b "
+               "WHERE NOT EXISTS (SELECT FROM syohin_gram_delta AS d WHERE d.gram = $1 AND d.id = b.k) "
+               "UNION ALL SELECT id FROM syohin_gram_delta WHERE gram = $1 AND present) AS p";
+        if (!query.janNotEqual.empty()) {
+            QByteArray unequal;
+            for (const QByteArray &jan : query.janNotEqual) {
+                parameters.emplace_back(jan);
+                unequal += "s.syohin_jan = " + placeholder(parameters.size(), "numeric") + " OR ";
+            }
+            sql += " WHERE NOT EXISTS (SELECT FROM syohin AS s WHERE s.syohin_id = p.k AND (" + unequal
+                + "s.syohin_jan IS NULL))";
+        }
+    } else {
+        parameters = query.parameters;
+        sql += "SELECT " + serverName(table.key) + " FROM "
+            + (query.onSearchTable ? QByteArray("syohin_search") : serverName(table.name));
+        if (!query.where.isEmpty())
+            sql += " WHERE " + query.where;
+    }
+    const std::size_t first = keys->size();
+    bool ok = m_session->command(sql, parameters);
     const QByteArray fetch = "FETCH FORWARD " + QByteArray::number(keySlice) + " FROM merchalog_keys";
     while (ok) {
         const Result slice = m_session->exec(fetch);
@@ -321,6 +497,11 @@ bool Catalogue::selectKeys(const TableInfo &table, const Query &query, std::vect
             m_session->command("ROLLBACK");
         return false;
     }
+    const auto begin = keys->begin() + std::ptrdiff_t(first);
+    if (!std::is_sorted(begin, keys->end()))
+        std::sort(begin, keys->end());
+    if (byPostings)
+        keys->erase(std::unique(begin, keys->end()), keys->end());
     return true;
 }
 
@@ -485,7 +666,9 @@ WriteResult Catalogue::change(const TableInfo &table, std::int64_t key, const QB
 std::optional<bool> holdsCatalogue(Session &session)
 {
     const Result result = session.exec("SELECT to_regclass('syohin') IS NOT NULL OR to_regclass('torihiki') IS NOT NULL "
-                                       "OR to_regclass('syohin_search') IS NOT NULL OR to_regclass('merchalog_catalogue') IS NOT NULL");
+                                       "OR to_regclass('syohin_search') IS NOT NULL OR to_regclass('syohin_gram') IS NOT NULL "
+                                       "OR to_regclass('syohin_gram_delta') IS NOT NULL "
+                                       "OR to_regclass('merchalog_catalogue') IS NOT NULL");
     if (!result.ok() || result.rows() != 1)
         return std::nullopt;
     return result.bytes(0, 0) == "t";
@@ -495,8 +678,9 @@ QByteArray createTablesSql(bool replace)
 {
     QByteArray sql = "CREATE EXTENSION IF NOT EXISTS pg_trgm;\n";
     if (replace) {
-        sql += "DROP TABLE IF EXISTS syohin_search, syohin, torihiki, merchalog_catalogue;\n"
-               "DROP FUNCTION IF EXISTS merchalog_syohin_search(), merchalog_syohin_search_truncate();\n";
+        sql += "DROP TABLE IF EXISTS syohin_search, syohin_gram, syohin_gram_delta, syohin, torihiki, merchalog_catalogue;\n"
+               "DROP FUNCTION IF EXISTS merchalog_syohin_search(), merchalog_syohin_search_truncate(), "
+               "merchalog_syohin_gram(), merchalog_syohin_gram_truncate();\n";
     }
     for (const TableInfo &table : tables()) {
         sql += "CREATE TABLE " + serverName(table.name) + " (";
@@ -553,7 +737,7 @@ QByteArray createIndexesSql()
             + "), 0) + 1, false) FROM " + name + ";\n";
     }
     sql += "ANALYZE syohin;\nANALYZE syohin_search;\nANALYZE torihiki;\n";
-    return sql;
+    return sql + postingsSql();
 }
 
 } // namespace Merchalog::Server

@@ -37,6 +37,11 @@ struct Query
     QByteArray where;
     std::vector<Parameter> parameters;
     bool onSearchTable = false; // runs on syohin_search, which has the fields it names
+    // A product search that the name's trigram postings answer exactly, where the catalogue
+    // keeps them: the folded name holds this run of three characters (UTF-8), and the JAN
+    // differs from each of janNotEqual (plain number texts).
+    QByteArray gram;
+    std::vector<QByteArray> janNotEqual;
 };
 
 // What a write found.
@@ -53,7 +58,10 @@ enum class WriteResult {
 // column that is never handed out twice, and a folded copy of every text field (kept by the
 // program with its own folding) that searches compare; the product name's copy has a
 // trigram index, so that a name pattern with a run of three or more plain characters is
-// looked up rather than scanned for. Every change is committed when the call returns.
+// looked up rather than scanned for. Besides, a trigger keeps for every run of three
+// characters of the folded names the keys of the products that hold it (syohin_gram), so
+// that a search for a name holding such a run reads its keys without visiting the rows.
+// Every change is committed when the call returns.
 class Catalogue final
 {
 public:
@@ -72,6 +80,11 @@ public:
     // Compiles a statement's conditions for the table; nullopt and *error (the same texts as
     // for a file catalogue) for a field it lacks or a comparison its kind cannot make.
     static std::optional<Query> compile(const Statement &statement, const TableInfo &table, QString *error);
+
+    // Whether the catalogue keeps the trigram postings: false for one made by an older
+    // version that could not be brought up to date when it was opened (then every name
+    // search reads the rows).
+    bool keepsPostings() const { return m_postings; }
 
     // The keys of the rows a query selects, in key order. Read through a cursor in slices,
     // so that a result of any size needs little memory.
@@ -99,8 +112,11 @@ private:
     WriteResult failWrite();
     bool fail();
 
+    bool addPostings();
+
     std::unique_ptr<Session> m_session;
     QString m_error;
+    bool m_postings = false;
 };
 
 // The server's form of a value bound for storing (nullopt for null).

@@ -547,6 +547,16 @@ LikePattern::SqlForms LikePattern::sqlForms() const
     return forms;
 }
 
+QString LikePattern::containedRun() const
+{
+    QString run;
+    if (d->shape == Impl::Shape::Contains) {
+        for (const char32_t c : d->literalRun)
+            appendUtf16(run, c);
+    }
+    return run;
+}
+
 QString foldForComparison(QStringView text)
 {
     const std::u32string_view folded = foldIntoBuffer(Utf16Reader(text), size_t(text.size()));

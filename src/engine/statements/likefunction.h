@@ -37,6 +37,9 @@ public:
         bool never = false;
     };
     SqlForms sqlForms() const;
+    // For a pattern of one literal run between two stars ("*abc*"): that run, folded;
+    // otherwise empty.
+    QString containedRun() const;
 
     LikePattern(const LikePattern &);
     LikePattern &operator=(const LikePattern &);
