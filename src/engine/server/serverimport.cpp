@@ -6,6 +6,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace Merchalog {
@@ -85,8 +87,14 @@ public:
         if (!m_outer && !m_session->execHere("BEGIN").ok())
             return false;
         m_writing = true;
-        return m_session->prepare(m_prefix + "insert_row", "INSERT INTO " + table + " (" + names.join(", ") + ") VALUES ("
-                                                    + marks.join(", ") + ") RETURNING " + id)
+        // Rows go in groups with their keys taken from the table's identity beforehand, so
+        // that insert() can answer its key without a trip to the server for every row.
+        m_insertHead = "INSERT INTO " + table + " (" + id + ", " + names.join(", ") + ") VALUES ";
+        m_rowParameters = std::size_t(marks.size()) + 1;
+        m_groupRows = std::min<std::size_t>(maxGroupRows, maxParameters / m_rowParameters);
+        return m_session->prepare(m_prefix + "next_keys", "SELECT nextval(pg_get_serial_sequence('" + table + "', '" + id
+                                                   + "')) FROM generate_series(1, $1::integer)")
+            && m_session->prepare(m_prefix + "insert_rows", insertSql(m_groupRows))
             && m_session->prepare(m_prefix + "update_rows", "UPDATE " + table + " SET " + sets.join(", ") + " WHERE " + key
                                                      + " = " + placeholder(position + 1) + "::numeric RETURNING " + id);
     }
@@ -111,20 +119,35 @@ public:
 
     Status release() override { return {}; }
 
+    // The row is sent with its group: a failure of the server shows at a later insert(),
+    // update() or commit(), which fails the import and stores nothing.
     Result<Bookmark> insert(std::span<const BatchValue> values) override
     {
-        std::vector<Server::Parameter> parameters;
-        parameters.reserve(values.size() * 2);
+        if (m_nextKey == m_keys.size()) {
+            const Server::Result taken =
+                m_session->execPrepared(m_prefix + "next_keys", {QByteArray::number(qulonglong(m_groupRows))});
+            if (!taken.ok() || std::size_t(taken.rows()) != m_groupRows)
+                return failure(ErrorCode::WriteFailed);
+            m_keys.clear();
+            m_nextKey = 0;
+            for (int row = 0; row < taken.rows(); ++row)
+                m_keys.push_back(taken.integer(row, 0));
+        }
+        const qint64 key = m_keys[m_nextKey++];
+        m_pending.emplace_back(QByteArray::number(key));
         for (std::size_t f = 0; f < values.size(); ++f)
-            addParameter(parameters, f, values[f]);
-        const Server::Result inserted = m_session->execPrepared(m_prefix + "insert_row", parameters);
-        if (!inserted.ok() || inserted.rows() != 1)
-            return failure(ErrorCode::WriteFailed);
-        return Bookmark(inserted.integer(0, 0));
+            addParameter(m_pending, f, values[f]);
+        if (++m_pendingRows == m_groupRows) {
+            if (Status sent = sendPending(); !sent)
+                return sent;
+        }
+        return Bookmark(key);
     }
 
     Status update(qint64 key, std::span<const BatchValue> values, std::vector<Bookmark> *keys) override
     {
+        if (Status sent = sendPending(); !sent)
+            return sent;
         std::vector<Server::Parameter> parameters;
         parameters.reserve(values.size() * 2 + 1);
         for (std::size_t i = 0; i < values.size(); ++i)
@@ -140,6 +163,8 @@ public:
 
     Status commit() override
     {
+        if (Status sent = sendPending(); !sent)
+            return sent;
         if (m_outer)
             return {};
         if (!m_session->execHere("COMMIT").ok())
@@ -158,6 +183,38 @@ public:
     }
 
 private:
+    static constexpr std::size_t maxGroupRows = 500;
+    static constexpr std::size_t maxParameters = 65535; // of one statement, the protocol's limit
+
+    QByteArray insertSql(std::size_t rows) const
+    {
+        QByteArray sql = m_insertHead;
+        std::size_t position = 0;
+        for (std::size_t row = 0; row < rows; ++row) {
+            sql += row ? ", (" : "(";
+            for (std::size_t p = 0; p < m_rowParameters; ++p)
+                sql += (p ? ", " : "") + placeholder(++position);
+            sql += ')';
+        }
+        return sql;
+    }
+
+    // Sends the rows insert() has gathered: a full group by its prepared statement, the
+    // last, shorter one on its own.
+    Status sendPending()
+    {
+        if (m_pendingRows == 0)
+            return {};
+        const Server::Result inserted = m_pendingRows == m_groupRows
+            ? m_session->execPrepared(m_prefix + "insert_rows", m_pending)
+            : m_session->execHere(insertSql(m_pendingRows), m_pending);
+        if (!inserted.ok())
+            return failure(ErrorCode::WriteFailed);
+        m_pending.clear();
+        m_pendingRows = 0;
+        return {};
+    }
+
     void addParameter(std::vector<Server::Parameter> &parameters, std::size_t field, const BatchValue &value) const
     {
         const Kind kind = m_target.fields[field].kind;
@@ -182,6 +239,13 @@ private:
     bool m_outer = false;
     QByteArray m_prefix; // of the statements' names: two tables' batches share a connection
     bool m_writing = false;
+    QByteArray m_insertHead;
+    std::size_t m_rowParameters = 0;
+    std::size_t m_groupRows = 1;
+    std::vector<qint64> m_keys; // taken from the identity, not yet given
+    std::size_t m_nextKey = 0;
+    std::vector<Server::Parameter> m_pending;
+    std::size_t m_pendingRows = 0;
 };
 
 } // namespace
