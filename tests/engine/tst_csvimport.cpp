@@ -251,6 +251,17 @@ void TestCsvImport::import_data()
     stores("in the catalogue, added anyway", P, add, again, u"1/0/0/0  0"_s, {},
            {existing, u"改:250:4901234567894:別商事"_s}, u"改"_s);
 
+    // More rows than a server takes in one go: each keeps its own values and place in the list.
+    QString groups = productHeader;
+    QStringList groupRows{existing};
+    QStringList groupNames;
+    for (int i = 1; i <= 1201; ++i) {
+        groups += product(u"g%1"_s.arg(i), QString::number(i), QString::number(100000 + i));
+        groupRows << u"g%1:%2:%3:テスト商事"_s.arg(i).arg(i).arg(100000 + i);
+        groupNames << u"g%1"_s.arg(i);
+    }
+    stores("more rows than one group", P, skip, groups.toUtf8(), u"1201/0/0/0  0"_s, {}, groupRows, groupNames.join(u','));
+
     const QString suppliers = u"取引先名,取引先住所,取引先電話番号,取引先コード,取引先郵便番号\r\n"_s;
     const QByteArray supplierFile = encoded(suppliers + u"新社,京都,075,140,600\r\n改社,東京,03-9,120,100\r\n"
                                                         "重社,x,1,140,1\r\n空社,x,,150,1\r\n"_s, "windows-31j");
