@@ -63,6 +63,24 @@ QByteArray encoded(const QByteArray &value)
     return QUrl::toPercentEncoding(QString::fromUtf8(value));
 }
 
+// Values as libpq takes them: pointers into the parameters (null for SQL NULL) and lengths.
+struct ParameterArrays
+{
+    explicit ParameterArrays(const std::vector<Parameter> &parameters)
+    {
+        values.reserve(parameters.size());
+        lengths.reserve(parameters.size());
+        for (const Parameter &parameter : parameters) {
+            values.push_back(parameter ? parameter->constData() : nullptr);
+            lengths.push_back(parameter ? int(parameter->size()) : 0);
+        }
+    }
+    int count() const { return int(values.size()); }
+
+    std::vector<const char *> values;
+    std::vector<int> lengths;
+};
+
 } // namespace
 
 bool isAddress(QStringView name)
@@ -364,28 +382,6 @@ void Session::fail(const QString &reason, const QByteArray &sqlState)
     m_error = m_lost ? u"サーバーとの接続が切れました: %1 (%2)"_s.arg(m_address, reason)
                      : u"サーバーがエラーを返しました: %1 (%2)"_s.arg(m_address, reason);
 }
-
-namespace {
-
-// Values as libpq takes them: pointers into the parameters (null for SQL NULL) and lengths.
-struct ParameterArrays
-{
-    explicit ParameterArrays(const std::vector<Parameter> &parameters)
-    {
-        values.reserve(parameters.size());
-        lengths.reserve(parameters.size());
-        for (const Parameter &parameter : parameters) {
-            values.push_back(parameter ? parameter->constData() : nullptr);
-            lengths.push_back(parameter ? int(parameter->size()) : 0);
-        }
-    }
-    int count() const { return int(values.size()); }
-
-    std::vector<const char *> values;
-    std::vector<int> lengths;
-};
-
-} // namespace
 
 Result Session::run(const QByteArray &sql, const std::vector<Parameter> &parameters)
 {
